@@ -1,0 +1,81 @@
+#include "reader/fmo_block.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "reader/fmo_mapping.h"
+#include "reader/raw_output.h"
+
+namespace {
+
+constexpr std::size_t kPrefixSize = 4;
+
+// The one buffer the payload passes through: copying into it first means the
+// byte tested for zero is the byte written, even while the creator writes.
+// Its size is a measured trade: large enough for few write calls, small
+// enough to stay in cache between the copy and the write.
+constexpr std::size_t kChunkSize = 128 * 1024;
+alignas(64) unsigned char chunk[kChunkSize];
+
+std::int32_t read_declared_size(const unsigned char* prefix)
+{
+    std::uint32_t u = std::uint32_t{prefix[0]} | std::uint32_t{prefix[1]} << 8 |
+                      std::uint32_t{prefix[2]} << 16 | std::uint32_t{prefix[3]} << 24;
+    return static_cast<std::int32_t>(u);
+}
+
+} // namespace
+
+bool dump_payload(const unsigned char* view, std::size_t extent, bool fullsize,
+                  int out_fd, std::FILE* err)
+{
+    unsigned char prefix[kPrefixSize];
+    if (extent < kPrefixSize) {
+        std::fputs("FMOSize too low\n", err);
+        return false;
+    }
+    if (!copy_from_view(prefix, view, kPrefixSize)) {
+        std::fputs("FMO truncated during dump\n", err);
+        return false;
+    }
+    // Read once: a later change by the creator is not seen.
+    std::int32_t declared = read_declared_size(prefix);
+    if (declared <= static_cast<std::int32_t>(kPrefixSize)) {
+        std::fputs("FMOSize too low\n", err);
+        return false;
+    }
+    if (static_cast<std::size_t>(declared) > extent) {
+        std::fputs("FMOSize too high\n", err);
+        return false;
+    }
+    std::fprintf(err, "FMO size:%d\n", static_cast<int>(declared));
+    set_binary_mode(out_fd);
+
+    const unsigned char* next = view + kPrefixSize;
+    std::size_t left = static_cast<std::size_t>(declared) - kPrefixSize;
+    while (left > 0) {
+        std::size_t n = std::min(left, kChunkSize);
+        if (!copy_from_view(chunk, next, n)) {
+            std::fputs("FMO truncated during dump\n", err);
+            return false;
+        }
+        std::size_t keep = n;
+        bool at_end = false;
+        if (!fullsize) {
+            if (const void* zero = std::memchr(chunk, 0, n)) {
+                keep = static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - chunk);
+                at_end = true;
+            }
+        }
+        if (keep > 0 && !write_all(out_fd, chunk, keep)) {
+            std::fputs("Write to stdout Failed\n", err);
+            return false;
+        }
+        if (at_end)
+            break;
+        next += n;
+        left -= n;
+    }
+    return true;
+}

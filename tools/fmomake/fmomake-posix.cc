@@ -1,0 +1,70 @@
+// fmomake on POSIX: the block is a shared-memory object under /dev/shm.
+
+#include "fmomake.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+bool make_object(const BlockSpec& spec)
+{
+    // O_EXCL: never take over a block somebody else made under that name.
+    int fd = shm_open(spec.name, O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) {
+        std::perror("fmomake: shm_open");
+        return false;
+    }
+    bool ok = ftruncate(fd, static_cast<off_t>(spec.object_size)) == 0;
+    if (ok && spec.object_size > 0) {
+        void* view = mmap(nullptr, spec.object_size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        ok = view != MAP_FAILED;
+        if (ok) {
+            fill_block(spec, static_cast<unsigned char*>(view), 0, spec.object_size);
+            munmap(view, spec.object_size);
+        }
+    }
+    if (ok && spec.read_only)
+        ok = fchmod(fd, 0444) == 0;
+    else if (ok)
+        ok = fchmod(fd, 0644) == 0; // readable by an unprivileged reader too
+    if (!ok) {
+        std::perror("fmomake: filling the block");
+        shm_unlink(spec.name);
+    }
+    // Closed before the command starts, so that it cannot inherit the
+    // writable descriptor in place of a closed standard stream.
+    close(fd);
+    return ok;
+}
+
+} // namespace
+
+int hold_block_and_run(const BlockSpec& spec, char** command)
+{
+    if (!make_object(spec))
+        return kCreatorFailed;
+
+    pid_t pid;
+    int status = 0;
+    int spawned = posix_spawnp(&pid, command[0], nullptr, nullptr, command, environ);
+    if (spawned == 0) {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    shm_unlink(spec.name);
+    if (spawned != 0) {
+        std::fprintf(stderr, "fmomake: cannot run %s\n", command[0]);
+        return kCreatorFailed;
+    }
+    // As a shell reports it: a signal shows as 128 + its number.
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}

@@ -1,0 +1,132 @@
+// fmomake: creates a named shared-memory block and runs a command while it
+// exists. A test and demo tool for shmpeek.
+
+#include "fmomake.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void usage()
+{
+    std::fputs("usage: fmomake [-d declared] [-x hex | -t text | -f byte:count] [-s objsize]\n"
+               "               [-c committed] [-r] [-k mapping|event|mutex] [--] name command [arg ...]\n"
+               "  -d  declared size (default: 4 + payload length)\n"
+               "  -x  payload as hex bytes; -t payload as text; -f count copies of a hex byte\n"
+               "  -s  object size (default: 4 + payload length)\n"
+               "  -c  Windows: commit only this many bytes of a reserved section\n"
+               "  -r  read-only object\n"
+               "  -k  Windows: create an object of another kind under the name\n",
+               stderr);
+}
+
+bool parse_number(const char* text, long long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(text, &end, 0);
+    return errno == 0 && end != text && *end == '\0';
+}
+
+bool parse_hex(const char* text, std::string& bytes)
+{
+    std::size_t len = std::strlen(text);
+    if (len % 2 != 0)
+        return false;
+    for (std::size_t i = 0; i < len; i += 2) {
+        char pair[3] = {text[i], text[i + 1], '\0'};
+        char* end = nullptr;
+        long byte = std::strtol(pair, &end, 16);
+        if (*end != '\0' || !std::isxdigit(static_cast<unsigned char>(pair[0])))
+            return false;
+        bytes.push_back(static_cast<char>(byte));
+    }
+    return true;
+}
+
+} // namespace
+
+void fill_block(const BlockSpec& spec, unsigned char* dst, std::size_t offset, std::size_t n)
+{
+    auto declared = static_cast<std::uint32_t>(spec.declared);
+    const unsigned char prefix[4] = {
+        static_cast<unsigned char>(declared), static_cast<unsigned char>(declared >> 8),
+        static_cast<unsigned char>(declared >> 16), static_cast<unsigned char>(declared >> 24)};
+    std::size_t end = offset + n;
+    std::memset(dst, 0, n);
+    for (std::size_t at = offset; at < std::min<std::size_t>(end, 4); ++at)
+        dst[at - offset] = prefix[at];
+
+    std::size_t payload_end = 4 + (spec.fill_count ? spec.fill_count : spec.payload.size());
+    std::size_t from = std::max<std::size_t>(offset, 4);
+    std::size_t to = std::min(end, payload_end);
+    if (from >= to)
+        return;
+    if (spec.fill_count)
+        std::memset(dst + (from - offset), spec.fill_byte, to - from);
+    else
+        std::memcpy(dst + (from - offset), spec.payload.data() + (from - 4), to - from);
+}
+
+int main(int argc, char** argv)
+{
+    BlockSpec spec;
+    long long declared = -1, object_size = -1, committed = 0;
+    bool declared_given = false, size_given = false;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) { // names that begin with '-' follow it
+            ++i;
+            break;
+        }
+        char flag = argv[i][1];
+        if (argv[i][2] != '\0' || (flag != 'r' && i + 1 >= argc)) {
+            usage();
+            return kCreatorFailed;
+        }
+        const char* value = flag == 'r' ? nullptr : argv[++i];
+        bool ok = true;
+        switch (flag) {
+        case 'd': ok = parse_number(value, declared); declared_given = true; break;
+        case 's': ok = parse_number(value, object_size) && object_size >= 0; size_given = true; break;
+        case 'c': ok = parse_number(value, committed) && committed >= 0; break;
+        case 'x': ok = parse_hex(value, spec.payload); break;
+        case 't': spec.payload = value; break;
+        case 'f': {
+            const char* colon = std::strchr(value, ':');
+            long long count = 0;
+            std::string byte;
+            ok = colon && parse_hex(std::string(value, colon).c_str(), byte) && byte.size() == 1 &&
+                 parse_number(colon + 1, count) && count >= 0;
+            if (ok) {
+                spec.fill_byte = static_cast<unsigned char>(byte[0]);
+                spec.fill_count = static_cast<std::size_t>(count);
+            }
+            break;
+        }
+        case 'r': spec.read_only = true; break;
+        case 'k': spec.kind = value; break;
+        default: ok = false;
+        }
+        if (!ok) {
+            usage();
+            return kCreatorFailed;
+        }
+    }
+    if (argc - i < 2) {
+        usage();
+        return kCreatorFailed;
+    }
+    spec.name = argv[i];
+    std::size_t block_size = 4 + (spec.fill_count ? spec.fill_count : spec.payload.size());
+    spec.declared = declared_given ? static_cast<std::int32_t>(declared)
+                                   : static_cast<std::int32_t>(block_size);
+    spec.object_size = size_given ? static_cast<std::size_t>(object_size) : block_size;
+    spec.committed = static_cast<std::size_t>(committed);
+    return hold_block_and_run(spec, argv + i + 1);
+}

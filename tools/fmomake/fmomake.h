@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// What fmomake is to create: a named block holding a declared size and a
+// payload, in an object that may be larger or smaller than the block.
+struct BlockSpec {
+    const char* name = nullptr;
+    std::int32_t declared = 0;
+    std::string payload;         // explicit payload bytes
+    std::size_t fill_count = 0;  // or this many copies of fill_byte
+    unsigned char fill_byte = 0;
+    std::size_t object_size = 0;
+    std::size_t committed = 0;   // Windows: commit only this much (0: all)
+    bool read_only = false;      // POSIX: mode 0444; Windows: PAGE_READONLY
+    const char* kind = "mapping"; // Windows: or "event", "mutex" of that name
+};
+
+// Writes the block's bytes [offset, offset + n) to dst; past the block, zeros.
+void fill_block(const BlockSpec& spec, unsigned char* dst, std::size_t offset, std::size_t n);
+
+// Creates the block, runs command while it exists, removes it and returns
+// the command's status. Platform code.
+int hold_block_and_run(const BlockSpec& spec, char** command);
+
+// Status for fmomake's own failures, apart from any the command returns.
+constexpr int kCreatorFailed = 125;
