@@ -50,7 +50,7 @@ bool dump_payload(const unsigned char* view, std::size_t extent, bool fullsize,
         return false;
     }
     std::fprintf(err, "FMO size:%d\n", static_cast<int>(declared));
-    set_binary_mode(out_fd);
+    prepare_output(out_fd);
 
     const unsigned char* next = view + kPrefixSize;
     std::size_t left = static_cast<std::size_t>(declared) - kPrefixSize;

@@ -3,9 +3,10 @@
 #include <errno.h>
 #include <unistd.h>
 
-void set_binary_mode(int)
+void prepare_output(int)
 {
-    // POSIX streams pass every byte unchanged already.
+    // POSIX streams pass every byte unchanged already, and write reports
+    // its failures.
 }
 
 bool write_all(int fd, const unsigned char* buf, std::size_t n)
