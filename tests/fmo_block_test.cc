@@ -54,8 +54,9 @@ struct BlockCase {
 };
 
 constexpr std::size_t kWhole = std::string::npos;
-const std::string kBig(300000, 'x');                      // longer than one chunk
-const std::string kBigWithZero = std::string(200000, 'y') + '\0' + std::string(99999, 'z');
+// Longer than two chunks of the writer's buffer, the zero in the second.
+const std::string kBig(1200000, 'x');
+const std::string kBigWithZero = std::string(700000, 'y') + '\0' + std::string(499999, 'z');
 
 const BlockCase kBlockCases[] = {
     {"one byte", block(5, "A"), kWhole, false, true, "A", "FMO size:5\n"},
@@ -79,11 +80,11 @@ const BlockCase kBlockCases[] = {
     {"empty view", "", kWhole, true, false, "", "FMOSize too low\n"},
     {"view of three bytes", "\x09\0\0"s, kWhole, true, false, "", "FMOSize too low\n"},
     {"prefix cut by extent", block(9, "abcde"), 3, true, false, "", "FMOSize too low\n"},
-    {"many chunks text", block(300004, kBig), kWhole, false, true, kBig, "FMO size:300004\n"},
-    {"zero in a later chunk", block(300004, kBigWithZero), kWhole, false, true,
-     std::string(200000, 'y'), "FMO size:300004\n"},
-    {"many chunks fullsize", block(300004, kBigWithZero), kWhole, true, true, kBigWithZero,
-     "FMO size:300004\n"},
+    {"many chunks text", block(1200004, kBig), kWhole, false, true, kBig, "FMO size:1200004\n"},
+    {"zero in a later chunk", block(1200004, kBigWithZero), kWhole, false, true,
+     std::string(700000, 'y'), "FMO size:1200004\n"},
+    {"many chunks fullsize", block(1200004, kBigWithZero), kWhole, true, true, kBigWithZero,
+     "FMO size:1200004\n"},
 };
 
 class DumpTest : public testing::TestWithParam<BlockCase> {};
@@ -114,13 +115,13 @@ TEST(DumpFailure, RefusedWriteEndsTheDumpWithOneMessage)
     std::FILE* readonly = std::fopen("/dev/null", "rb");
 #endif
     ASSERT_NE(readonly, nullptr);
-    std::string view = block(300004, kBig);
+    std::string view = block(1200004, kBig);
     Sink sink;
     bool ok = dump_payload(reinterpret_cast<const unsigned char*>(view.data()), view.size(), true,
                            fileno(readonly), sink.err);
     std::fclose(readonly);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(read_all(sink.err), "FMO size:300004\nWrite to stdout Failed\n");
+    EXPECT_EQ(read_all(sink.err), "FMO size:1200004\nWrite to stdout Failed\n");
 }
 
 } // namespace
