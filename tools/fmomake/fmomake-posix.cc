@@ -15,30 +15,30 @@ extern char** environ;
 
 namespace {
 
-bool make_object(const BlockSpec& spec)
+bool make_object(const NewBlock& block)
 {
     // O_EXCL: never take over a block somebody else made under that name.
-    int fd = shm_open(spec.name, O_RDWR | O_CREAT | O_EXCL, 0600);
+    int fd = shm_open(block.name, O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd < 0) {
         std::perror("fmomake: shm_open");
         return false;
     }
-    bool ok = ftruncate(fd, static_cast<off_t>(spec.object_size)) == 0;
-    if (ok && spec.object_size > 0) {
-        void* view = mmap(nullptr, spec.object_size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    bool ok = ftruncate(fd, static_cast<off_t>(block.object_size)) == 0;
+    if (ok && block.object_size > 0) {
+        void* view = mmap(nullptr, block.object_size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         ok = view != MAP_FAILED;
         if (ok) {
-            fill_block(spec, static_cast<unsigned char*>(view), 0, spec.object_size);
-            munmap(view, spec.object_size);
+            fill_block(block, static_cast<unsigned char*>(view), 0, block.object_size);
+            munmap(view, block.object_size);
         }
     }
-    if (ok && spec.read_only)
+    if (ok && block.read_only)
         ok = fchmod(fd, 0444) == 0;
     else if (ok)
         ok = fchmod(fd, 0644) == 0; // readable by an unprivileged reader too
     if (!ok) {
         std::perror("fmomake: filling the block");
-        shm_unlink(spec.name);
+        shm_unlink(block.name);
     }
     // Closed before the command starts, so that it cannot inherit the
     // writable descriptor in place of a closed standard stream.
@@ -48,9 +48,9 @@ bool make_object(const BlockSpec& spec)
 
 } // namespace
 
-int hold_block_and_run(const BlockSpec& spec, char** command)
+int hold_block_and_run(const NewBlock& block, char** command)
 {
-    if (!make_object(spec))
+    if (!make_object(block))
         return kCreatorFailed;
 
     pid_t pid;
@@ -60,7 +60,7 @@ int hold_block_and_run(const BlockSpec& spec, char** command)
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     }
-    shm_unlink(spec.name);
+    shm_unlink(block.name);
     if (spawned != 0) {
         std::fprintf(stderr, "fmomake: cannot run %s\n", command[0]);
         return kCreatorFailed;

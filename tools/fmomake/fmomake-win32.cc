@@ -14,54 +14,54 @@
 
 namespace {
 
-HANDLE make_object(const BlockSpec& spec)
+HANDLE make_object(const NewBlock& block)
 {
     HANDLE handle = NULL;
-    if (std::strcmp(spec.kind, "event") == 0)
-        handle = CreateEventA(NULL, TRUE, FALSE, spec.name);
-    else if (std::strcmp(spec.kind, "mutex") == 0)
-        handle = CreateMutexA(NULL, FALSE, spec.name);
-    else if (std::strcmp(spec.kind, "mapping") == 0) {
-        DWORD protect = spec.read_only ? PAGE_READONLY : PAGE_READWRITE;
-        if (spec.committed > 0)
+    if (std::strcmp(block.kind, "event") == 0)
+        handle = CreateEventA(NULL, TRUE, FALSE, block.name);
+    else if (std::strcmp(block.kind, "mutex") == 0)
+        handle = CreateMutexA(NULL, FALSE, block.name);
+    else if (std::strcmp(block.kind, "mapping") == 0) {
+        DWORD protect = block.read_only ? PAGE_READONLY : PAGE_READWRITE;
+        if (block.committed > 0)
             protect |= SEC_RESERVE;
-        auto size = static_cast<unsigned long long>(spec.object_size);
+        auto size = static_cast<unsigned long long>(block.object_size);
         handle = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, protect, static_cast<DWORD>(size >> 32),
-                                    static_cast<DWORD>(size), spec.name);
+                                    static_cast<DWORD>(size), block.name);
     } else {
-        std::fprintf(stderr, "fmomake: unknown kind %s\n", spec.kind);
+        std::fprintf(stderr, "fmomake: unknown kind %s\n", block.kind);
         return NULL;
     }
     if (handle == NULL || GetLastError() == ERROR_ALREADY_EXISTS) {
-        std::fprintf(stderr, "fmomake: cannot create %s (error %lu)\n", spec.name, GetLastError());
+        std::fprintf(stderr, "fmomake: cannot create %s (error %lu)\n", block.name, GetLastError());
         if (handle != NULL)
             CloseHandle(handle);
         return NULL;
     }
-    if (std::strcmp(spec.kind, "mapping") != 0 || spec.read_only)
+    if (std::strcmp(block.kind, "mapping") != 0 || block.read_only)
         return handle;
 
     auto* view = static_cast<unsigned char*>(MapViewOfFile(handle, FILE_MAP_WRITE, 0, 0, 0));
-    std::size_t filled = spec.committed > 0 ? spec.committed : spec.object_size;
+    std::size_t filled = block.committed > 0 ? block.committed : block.object_size;
     if (view == NULL ||
-        (spec.committed > 0 && VirtualAlloc(view, spec.committed, MEM_COMMIT, PAGE_READWRITE) == NULL)) {
-        std::fprintf(stderr, "fmomake: cannot fill %s (error %lu)\n", spec.name, GetLastError());
+        (block.committed > 0 && VirtualAlloc(view, block.committed, MEM_COMMIT, PAGE_READWRITE) == NULL)) {
+        std::fprintf(stderr, "fmomake: cannot fill %s (error %lu)\n", block.name, GetLastError());
         if (view != NULL)
             UnmapViewOfFile(view);
         CloseHandle(handle);
         return NULL;
     }
-    fill_block(spec, view, 0, filled);
+    fill_block(block, view, 0, filled);
     UnmapViewOfFile(view);
     return handle;
 }
 
 } // namespace
 
-int hold_block_and_run(const BlockSpec& spec, char** command)
+int hold_block_and_run(const NewBlock& block, char** command)
 {
-    HANDLE block = make_object(spec);
-    if (block == NULL)
+    HANDLE section = make_object(block);
+    if (section == NULL)
         return kCreatorFailed;
 
     std::vector<std::string> args;
@@ -80,7 +80,7 @@ int hold_block_and_run(const BlockSpec& spec, char** command)
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
         std::fprintf(stderr, "fmomake: cannot run %s (error %lu)\n", command[0], GetLastError());
-        CloseHandle(block);
+        CloseHandle(section);
         return kCreatorFailed;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -88,6 +88,6 @@ int hold_block_and_run(const BlockSpec& spec, char** command)
     GetExitCodeProcess(process.hProcess, &status);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    CloseHandle(block);
+    CloseHandle(section);
     return static_cast<int>(status);
 }

@@ -51,9 +51,9 @@ bool parse_hex(const char* text, std::string& bytes)
 
 } // namespace
 
-void fill_block(const BlockSpec& spec, unsigned char* dst, std::size_t offset, std::size_t n)
+void fill_block(const NewBlock& block, unsigned char* dst, std::size_t offset, std::size_t n)
 {
-    auto declared = static_cast<std::uint32_t>(spec.declared);
+    auto declared = static_cast<std::uint32_t>(block.declared);
     const unsigned char prefix[4] = {
         static_cast<unsigned char>(declared), static_cast<unsigned char>(declared >> 8),
         static_cast<unsigned char>(declared >> 16), static_cast<unsigned char>(declared >> 24)};
@@ -62,20 +62,20 @@ void fill_block(const BlockSpec& spec, unsigned char* dst, std::size_t offset, s
     for (std::size_t at = offset; at < std::min<std::size_t>(end, 4); ++at)
         dst[at - offset] = prefix[at];
 
-    std::size_t payload_end = 4 + (spec.fill_count ? spec.fill_count : spec.payload.size());
+    std::size_t payload_end = 4 + (block.fill_count ? block.fill_count : block.payload.size());
     std::size_t from = std::max<std::size_t>(offset, 4);
     std::size_t to = std::min(end, payload_end);
     if (from >= to)
         return;
-    if (spec.fill_count)
-        std::memset(dst + (from - offset), spec.fill_byte, to - from);
+    if (block.fill_count)
+        std::memset(dst + (from - offset), block.fill_byte, to - from);
     else
-        std::memcpy(dst + (from - offset), spec.payload.data() + (from - 4), to - from);
+        std::memcpy(dst + (from - offset), block.payload.data() + (from - 4), to - from);
 }
 
 int main(int argc, char** argv)
 {
-    BlockSpec spec;
+    NewBlock block;
     long long declared = -1, object_size = -1, committed = 0;
     bool declared_given = false, size_given = false;
     int i = 1;
@@ -95,8 +95,8 @@ int main(int argc, char** argv)
         case 'd': ok = parse_number(value, declared); declared_given = true; break;
         case 's': ok = parse_number(value, object_size) && object_size >= 0; size_given = true; break;
         case 'c': ok = parse_number(value, committed) && committed >= 0; break;
-        case 'x': ok = parse_hex(value, spec.payload); break;
-        case 't': spec.payload = value; break;
+        case 'x': ok = parse_hex(value, block.payload); break;
+        case 't': block.payload = value; break;
         case 'f': {
             const char* colon = std::strchr(value, ':');
             long long count = 0;
@@ -104,13 +104,13 @@ int main(int argc, char** argv)
             ok = colon && parse_hex(std::string(value, colon).c_str(), byte) && byte.size() == 1 &&
                  parse_number(colon + 1, count) && count >= 0;
             if (ok) {
-                spec.fill_byte = static_cast<unsigned char>(byte[0]);
-                spec.fill_count = static_cast<std::size_t>(count);
+                block.fill_byte = static_cast<unsigned char>(byte[0]);
+                block.fill_count = static_cast<std::size_t>(count);
             }
             break;
         }
-        case 'r': spec.read_only = true; break;
-        case 'k': spec.kind = value; break;
+        case 'r': block.read_only = true; break;
+        case 'k': block.kind = value; break;
         default: ok = false;
         }
         if (!ok) {
@@ -122,11 +122,11 @@ int main(int argc, char** argv)
         usage();
         return kCreatorFailed;
     }
-    spec.name = argv[i];
-    std::size_t block_size = 4 + (spec.fill_count ? spec.fill_count : spec.payload.size());
-    spec.declared = declared_given ? static_cast<std::int32_t>(declared)
+    block.name = argv[i];
+    std::size_t block_size = 4 + (block.fill_count ? block.fill_count : block.payload.size());
+    block.declared = declared_given ? static_cast<std::int32_t>(declared)
                                    : static_cast<std::int32_t>(block_size);
-    spec.object_size = size_given ? static_cast<std::size_t>(object_size) : block_size;
-    spec.committed = static_cast<std::size_t>(committed);
-    return hold_block_and_run(spec, argv + i + 1);
+    block.object_size = size_given ? static_cast<std::size_t>(object_size) : block_size;
+    block.committed = static_cast<std::size_t>(committed);
+    return hold_block_and_run(block, argv + i + 1);
 }

@@ -6,7 +6,7 @@
 
 // What fmomake is to create: a named block holding a declared size and a
 // payload, in an object that may be larger or smaller than the block.
-struct BlockSpec {
+struct NewBlock {
     const char* name = nullptr;
     std::int32_t declared = 0;
     std::string payload;         // explicit payload bytes
@@ -19,11 +19,11 @@ struct BlockSpec {
 };
 
 // Writes the block's bytes [offset, offset + n) to dst; past the block, zeros.
-void fill_block(const BlockSpec& spec, unsigned char* dst, std::size_t offset, std::size_t n);
+void fill_block(const NewBlock& block, unsigned char* dst, std::size_t offset, std::size_t n);
 
 // Creates the block, runs command while it exists, removes it and returns
 // the command's status. Platform code.
-int hold_block_and_run(const BlockSpec& spec, char** command);
+int hold_block_and_run(const NewBlock& block, char** command);
 
 // Status for fmomake's own failures, apart from any the command returns.
 constexpr int kCreatorFailed = 125;
