@@ -164,6 +164,7 @@ struct HostileName {
 };
 
 const HostileName kHostileNames[] = {
+    {"missing", "shmpeek-posix-no-such-block"},
     {"empty", ""},
     {"dot", "."},
     {"dot dot", ".."},

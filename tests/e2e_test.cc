@@ -31,7 +31,7 @@ struct E2eCase {
     int status;                     // 0, 1 or -1
     StdoutTo stdout_to = StdoutTo::kCapture;
     On on = On::kBoth;
-    const char* name = nullptr;     // a fixed block name; else one of this run's own
+    const char* name = nullptr;     // the block's name where "@" is one of this run's own; else just that
 };
 
 const std::string kUsage = "shmpeek v0.3\n"
@@ -56,7 +56,9 @@ const E2eCase kCases[] = {
     {"empty name", {}, {""}, "", "OpenFileMapping Failed\n", -1},
     {"name with slash", {}, {"no/such/block"}, "", "OpenFileMapping Failed\n", -1},
     {"local namespace name", {"-t", "local"}, {"@"}, "local", "FMO size:9\n", 0,
-     StdoutTo::kCapture, On::kBoth, "Local\\shmpeek-e2e-local"},
+     StdoutTo::kCapture, On::kBoth, "Local\\@"},
+    {"global namespace name", {"-t", "global"}, {"-b", "@"}, "global", "FMO size:10\n", 0,
+     StdoutTo::kCapture, On::kBoth, "Global\\@"},
 
     // Blocks.
     {"one byte", {"-t", "A"}, {"@"}, "A", "FMO size:5\n", 0},
@@ -116,7 +118,9 @@ TEST_P(E2eTest, StreamsAndStatus)
     if ((c.on == On::kPosix && kWindows) || (c.on == On::kWindows && !kWindows))
         GTEST_SKIP() << "not a case on this platform";
 
-    std::string name = c.name ? c.name : own_block_name(c.label);
+    std::string name = c.name ? c.name : "@";
+    if (auto at = name.find('@'); at != std::string::npos)
+        name.replace(at, 1, own_block_name(c.label));
     std::vector<std::string> argv;
     if (!c.block.empty() || c.name) {
         argv.push_back(program_path(kWindows ? "fmomake.exe" : "fmomake"));
