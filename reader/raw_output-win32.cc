@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <stdint.h>
 #include <stdlib.h>
 
 namespace {
