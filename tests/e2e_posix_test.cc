@@ -91,6 +91,12 @@ ProcessResult shmpeek(const std::vector<std::string>& args)
     return run_process(argv);
 }
 
+// One dump of the block called name, fullsize or as text.
+ProcessResult dump(const std::string& name, bool fullsize)
+{
+    return fullsize ? shmpeek({"-b", name}) : shmpeek({name});
+}
+
 TEST(Block, IsLeftByteForByteUnchanged)
 {
     std::string bytes = "\x0c\0\0\0abc\0defgh-past-the-block"s;
@@ -98,11 +104,8 @@ TEST(Block, IsLeftByteForByteUnchanged)
     struct stat before {};
     ASSERT_EQ(stat((kShm + own_name("unchanged")).c_str(), &before), 0);
 
-    for (const char* mode : {"-b", "-B"}) {
-        std::vector<std::string> args{own_name("unchanged")};
-        if (mode == "-b"s)
-            args.insert(args.begin(), mode);
-        ProcessResult result = shmpeek(args);
+    for (bool fullsize : {true, false}) {
+        ProcessResult result = dump(own_name("unchanged"), fullsize);
         EXPECT_EQ(result.status, 0) << result.err;
     }
     struct stat after {};
@@ -203,10 +206,7 @@ TEST_P(HostileNameTest, FailsToOpenAndCreatesNothing)
 {
     auto before = shm_listing();
     for (bool fullsize : {false, true}) {
-        std::vector<std::string> args{GetParam().name};
-        if (fullsize)
-            args.insert(args.begin(), "-b");
-        ProcessResult result = shmpeek(args);
+        ProcessResult result = dump(GetParam().name, fullsize);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, "OpenFileMapping Failed\n");
         EXPECT_EQ(result.status, failure_status());
@@ -252,12 +252,9 @@ TEST_P(HostileBlockTest, GivesTheRightMessageAndStatus)
         bytes.resize(c.object_size);
         ShmObject block(own_name("hostile-block"), bytes);
         bool dumps = c.err[i] == "FMO size:5\n"s;
-        for (const char* mode : {"-b", "text"}) {
-            std::vector<std::string> args{own_name("hostile-block")};
-            if (mode == "-b"s)
-                args.insert(args.begin(), mode);
-            ProcessResult result = shmpeek(args);
-            SCOPED_TRACE("declared " + std::to_string(kHostileSizes[i]) + ", " + mode);
+        for (bool fullsize : {true, false}) {
+            ProcessResult result = dump(own_name("hostile-block"), fullsize);
+            SCOPED_TRACE("declared " + std::to_string(kHostileSizes[i]) + (fullsize ? ", fullsize" : ", text"));
             EXPECT_EQ(result.out, dumps ? "h" : "");
             EXPECT_EQ(result.err, c.err[i]);
             EXPECT_EQ(result.status, dumps ? 0 : failure_status());
@@ -348,10 +345,7 @@ TEST(RewritingCreator, NeverBreaksTheOutputsPromises)
     });
     for (int run = 0; run < 20; ++run) {
         bool fullsize = run % 2 == 0;
-        std::vector<std::string> args{own_name("rewriting")};
-        if (fullsize)
-            args.insert(args.begin(), "-b");
-        ProcessResult result = shmpeek(args);
+        ProcessResult result = dump(own_name("rewriting"), fullsize);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "FMO size:4194308\n");
         if (fullsize)

@@ -49,6 +49,11 @@ bool parse_hex(const char* text, std::string& bytes)
     return true;
 }
 
+std::size_t payload_size(const NewBlock& block)
+{
+    return block.fill_count ? block.fill_count : block.payload.size();
+}
+
 } // namespace
 
 void fill_block(const NewBlock& block, unsigned char* dst, std::size_t offset, std::size_t n)
@@ -62,7 +67,7 @@ void fill_block(const NewBlock& block, unsigned char* dst, std::size_t offset, s
     for (std::size_t at = offset; at < std::min<std::size_t>(end, 4); ++at)
         dst[at - offset] = prefix[at];
 
-    std::size_t payload_end = 4 + (block.fill_count ? block.fill_count : block.payload.size());
+    std::size_t payload_end = 4 + payload_size(block);
     std::size_t from = std::max<std::size_t>(offset, 4);
     std::size_t to = std::min(end, payload_end);
     if (from >= to)
@@ -123,9 +128,9 @@ int main(int argc, char** argv)
         return kCreatorFailed;
     }
     block.name = argv[i];
-    std::size_t block_size = 4 + (block.fill_count ? block.fill_count : block.payload.size());
+    std::size_t block_size = 4 + payload_size(block);
     block.declared = declared_given ? static_cast<std::int32_t>(declared)
-                                   : static_cast<std::int32_t>(block_size);
+                                    : static_cast<std::int32_t>(block_size);
     block.object_size = size_given ? static_cast<std::size_t>(object_size) : block_size;
     block.committed = static_cast<std::size_t>(committed);
     return hold_block_and_run(block, argv + i + 1);
