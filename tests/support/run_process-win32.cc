@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "windows_command_line.h"
+#include "windows_start_process.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ ProcessResult run_process(const std::vector<std::string>& argv, StdoutTo stdout_
     startup.hStdError = err;
     std::string line = windows_command_line(argv);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
+    if (!start_process(line, startup, process))
         throw std::runtime_error("cannot run " + argv[0]);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD status = 0;

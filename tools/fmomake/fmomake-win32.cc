@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "windows_command_line.h"
+#include "windows_start_process.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int hold_block_and_run(const NewBlock& block, char** command)
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+    if (!start_process(line, startup, process)) {
         std::fprintf(stderr, "fmomake: cannot run %s (error %lu)\n", command[0], GetLastError());
         CloseHandle(section);
         return kCreatorFailed;
