@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "windows_command_line.h"
-#include "windows_start_process.h"
+#include "windows_run_command.h"
 
 namespace {
 
@@ -54,21 +54,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, StdoutTo stdout_
     HANDLE err = capture_file();
     HANDLE full = stdout_to == StdoutTo::kFull ? full_device() : NULL;
 
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = stdout_to == StdoutTo::kCapture ? out : full; // NULL: no standard output
-    startup.hStdError = err;
-    std::string line = windows_command_line(argv);
-    PROCESS_INFORMATION process{};
-    if (!start_process(line, startup, process))
-        throw std::runtime_error("cannot run " + argv[0]);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    HANDLE stdout_handle = stdout_to == StdoutTo::kCapture ? out : full; // NULL: no standard output
     DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (!run_command(windows_command_line(argv), GetStdHandle(STD_INPUT_HANDLE), stdout_handle, err, status))
+        throw std::runtime_error("cannot run " + argv[0]);
     if (full != NULL)
         CloseHandle(full);
 

@@ -11,7 +11,7 @@
 #include <windows.h>
 
 #include "windows_command_line.h"
-#include "windows_start_process.h"
+#include "windows_run_command.h"
 
 namespace {
 
@@ -68,27 +68,16 @@ int hold_block_and_run(const NewBlock& block, char** command)
     std::vector<std::string> args;
     for (char** arg = command; *arg; ++arg)
         args.push_back(*arg);
-    std::string line = windows_command_line(args);
 
     // The command gets fmomake's own standard handles; the block's handle is
     // not inheritable, so it never holds a writable one.
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process{};
-    if (!start_process(line, startup, process)) {
+    DWORD status = 0;
+    if (!run_command(windows_command_line(args), GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
+                     GetStdHandle(STD_ERROR_HANDLE), status)) {
         std::fprintf(stderr, "fmomake: cannot run %s (error %lu)\n", command[0], GetLastError());
         CloseHandle(section);
         return kCreatorFailed;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     CloseHandle(section);
     return static_cast<int>(status);
 }
