@@ -8,7 +8,7 @@ bool run_dump(const DumpOptions& options, int out_fd, std::FILE* err)
     FmoMapping fmo;
     if (!open_fmo(options.fmoname, fmo, err))
         return false;
-    bool dumped = dump_payload(fmo.view, fmo.extent, options.fullsize, out_fd, err);
+    bool dumped = dump_payload(fmo, options.fullsize, out_fd, err);
     close_fmo(fmo);
     return dumped;
 }

@@ -1,7 +1,6 @@
-// Feeds the block writer arbitrary views: the first byte picks the mode and
-// the next two the extent; the rest is the view. The view is copied into
-// storage of exactly the extent, so any read past it is caught by the
-// address sanitizer, and what was written is checked against the block.
+// Feeds the block writer arbitrary FMOs: the first byte picks the mode and
+// the next two the extent; the rest is the FMO, of exactly that extent. What
+// was written is checked against the block.
 
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +15,7 @@
 namespace {
 
 int out_fd = memfd_create("fuzz-out", 0);
+int fmo_fd = memfd_create("fuzz-fmo", 0);
 std::FILE* err = std::fopen("/dev/null", "w");
 
 std::string written()
@@ -35,29 +35,33 @@ std::string written()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size < 3 || out_fd < 0 || err == nullptr)
+    if (size < 3 || out_fd < 0 || fmo_fd < 0 || err == nullptr)
         return 0;
     bool fullsize = data[0] & 1;
     std::size_t extent = (data[1] | std::size_t{data[2]} << 8) % (size - 3 + 1);
-    auto* view = static_cast<unsigned char*>(std::malloc(extent ? extent : 1));
-    std::memcpy(view, data + 3, extent);
+    const unsigned char* bytes = data + 3;
+    if (ftruncate(fmo_fd, 0) != 0 ||
+        (extent > 0 && pwrite(fmo_fd, bytes, extent, 0) != static_cast<ssize_t>(extent)))
+        std::abort();
+    FmoMapping fmo;
+    fmo.fd = fmo_fd;
+    fmo.extent = extent;
 
-    bool ok = dump_payload(view, extent, fullsize, out_fd, err);
+    bool ok = dump_payload(fmo, fullsize, out_fd, err);
     std::string out = written();
 
     if (!ok && !out.empty())
         std::abort(); // a refused block writes nothing
     if (ok) {
         std::int32_t declared;
-        std::memcpy(&declared, view, 4); // the harness runs little-endian
+        std::memcpy(&declared, bytes, 4); // the harness runs little-endian
         if (declared <= 4 || static_cast<std::size_t>(declared) > extent)
             std::abort();
-        std::string payload(reinterpret_cast<const char*>(view) + 4, static_cast<std::size_t>(declared) - 4);
+        std::string payload(reinterpret_cast<const char*>(bytes) + 4, static_cast<std::size_t>(declared) - 4);
         if (!fullsize)
             payload = payload.substr(0, payload.find('\0'));
         if (out != payload)
             std::abort();
     }
-    std::free(view);
     return 0;
 }

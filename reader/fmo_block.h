@@ -1,13 +1,14 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdio>
+
+#include "reader/fmo_mapping.h"
 
 // The block an FMO holds: a signed 32-bit little-endian size that counts the
 // whole block, itself included, then the payload.
 //
-// Checks the declared size against the extent of the view, reports it on err
-// and writes the payload to out_fd: up to the first zero byte, or every
-// declared byte when fullsize is set. Failures are reported on err.
-bool dump_payload(const unsigned char* view, std::size_t extent, bool fullsize,
-                  int out_fd, std::FILE* err);
+// Checks the declared size against the FMO's extent, reports it on err and
+// writes the payload to out_fd: up to the first zero byte, or every declared
+// byte when fullsize is set. Borrows fmo and reads it only through read_fmo.
+// Failures are reported on err.
+bool dump_payload(const FmoMapping& fmo, bool fullsize, int out_fd, std::FILE* err);

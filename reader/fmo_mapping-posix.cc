@@ -1,12 +1,12 @@
-// The FMO as a POSIX shared-memory object: shm_open names it, mmap maps it.
+// The FMO as a POSIX shared-memory object, read through its descriptor.
+// A mapping would fault (SIGBUS) when the creator shrinks the object, and
+// reading a sparse object through it allocates the creator's pages; pread
+// reports a cut as a short read and reads holes as zeros for free.
 
 #include "reader/fmo_mapping.h"
 
+#include <cerrno>
 #include <fcntl.h>
-#include <setjmp.h>
-#include <signal.h>
-#include <stdint.h>
-#include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,22 +17,6 @@ bool fail(const char* message, std::FILE* err)
 {
     std::fputs(message, err);
     return false;
-}
-
-// The creator may ftruncate the object while it is copied; touching a page
-// past its new end raises SIGBUS. The handler jumps back into the copy only
-// for a fault inside the range being copied; any other fault is not ours and
-// is left to kill the process as it would without the handler.
-sigjmp_buf copy_fault;
-const unsigned char* volatile guard_begin = nullptr;
-const unsigned char* volatile guard_end = nullptr;
-
-void on_sigbus(int, siginfo_t* info, void*)
-{
-    auto* addr = static_cast<const unsigned char*>(info->si_addr);
-    if (addr >= guard_begin && addr < guard_end)
-        siglongjmp(copy_fault, 1);
-    signal(SIGBUS, SIG_DFL); // returning re-runs the fault, now fatal
 }
 
 } // namespace
@@ -50,45 +34,31 @@ bool open_fmo(const char* fmoname, FmoMapping& fmo, std::FILE* err)
         close(fd);
         return fail("OpenFileMapping Failed\n", err);
     }
-    if (st.st_size <= 0 || static_cast<uintmax_t>(st.st_size) > SIZE_MAX) {
-        close(fd);
-        return fail("MapViewOfFile Failed\n", err);
-    }
-    auto size = static_cast<std::size_t>(st.st_size);
-    void* view = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    if (view == MAP_FAILED) {
-        close(fd);
-        return fail("MapViewOfFile Failed\n", err);
-    }
-    fmo.handle = fd;
-    fmo.view = static_cast<const unsigned char*>(view);
-    fmo.extent = size;
+    fmo.fd = fd;
+    fmo.extent = static_cast<std::uint64_t>(st.st_size);
     return true;
 }
 
 void close_fmo(FmoMapping& fmo)
 {
-    munmap(const_cast<unsigned char*>(fmo.view), fmo.extent);
-    close(static_cast<int>(fmo.handle));
+    close(fmo.fd);
     fmo = FmoMapping{};
 }
 
-bool copy_from_view(unsigned char* dst, const unsigned char* src, std::size_t n)
+std::size_t read_fmo(const FmoMapping& fmo, std::uint64_t offset, unsigned char* buf, std::size_t n)
 {
-    struct sigaction guard {};
-    struct sigaction saved {};
-    guard.sa_sigaction = on_sigbus;
-    guard.sa_flags = SA_SIGINFO | SA_NODEFER; // SA_NODEFER: nothing to unblock after the jump
-    sigemptyset(&guard.sa_mask);
-    sigaction(SIGBUS, &guard, &saved);
-
-    guard_begin = src;
-    guard_end = src + n;
-    bool faulted = sigsetjmp(copy_fault, 0) != 0;
-    if (!faulted)
-        memcpy(dst, src, n);
-    guard_begin = nullptr;
-    guard_end = nullptr;
-    sigaction(SIGBUS, &saved, nullptr);
-    return !faulted;
+    if (offset >= fmo.extent)
+        return 0;
+    if (n > fmo.extent - offset)
+        n = static_cast<std::size_t>(fmo.extent - offset);
+    std::size_t got = 0;
+    while (got < n) {
+        ssize_t r = pread(fmo.fd, buf + got, n - got, static_cast<off_t>(offset + got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) // the end of the object, where it is now
+            break;
+        got += static_cast<std::size_t>(r);
+    }
+    return got;
 }

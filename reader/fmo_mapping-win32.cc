@@ -3,7 +3,6 @@
 #include "reader/fmo_mapping.h"
 
 #include <string.h>
-#include <windows.h>
 
 namespace {
 
@@ -16,7 +15,7 @@ bool fail(const char* message, std::FILE* err)
 // A section may be reserved with only some of its pages committed, and
 // touching a reserved page faults. The view's first region tells how much
 // of it can be read.
-std::size_t readable_extent(const void* view)
+std::uint64_t readable_extent(const void* view)
 {
     MEMORY_BASIC_INFORMATION region;
     if (VirtualQuery(view, &region, sizeof region) != sizeof region || region.State != MEM_COMMIT)
@@ -37,7 +36,7 @@ bool open_fmo(const char* fmoname, FmoMapping& fmo, std::FILE* err)
         CloseHandle(handle);
         return fail("MapViewOfFile Failed\n", err);
     }
-    fmo.handle = reinterpret_cast<std::intptr_t>(handle);
+    fmo.handle = handle;
     fmo.view = static_cast<const unsigned char*>(view);
     fmo.extent = readable_extent(view);
     return true;
@@ -46,14 +45,17 @@ bool open_fmo(const char* fmoname, FmoMapping& fmo, std::FILE* err)
 void close_fmo(FmoMapping& fmo)
 {
     UnmapViewOfFile(fmo.view);
-    CloseHandle(reinterpret_cast<HANDLE>(fmo.handle));
+    CloseHandle(fmo.handle);
     fmo = FmoMapping{};
 }
 
-bool copy_from_view(unsigned char* dst, const unsigned char* src, std::size_t n)
+std::size_t read_fmo(const FmoMapping& fmo, std::uint64_t offset, unsigned char* buf, std::size_t n)
 {
-    // A section never shrinks while it is mapped, and the extent keeps the
-    // copy off reserved pages.
-    memcpy(dst, src, n);
-    return true;
+    // A mapped section never shrinks, so the extent holds for the whole run.
+    if (offset >= fmo.extent)
+        return 0;
+    if (n > fmo.extent - offset)
+        n = static_cast<std::size_t>(fmo.extent - offset);
+    memcpy(buf, fmo.view + offset, n);
+    return n;
 }

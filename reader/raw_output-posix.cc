@@ -1,7 +1,8 @@
 #include "reader/raw_output.h"
 
-#include <errno.h>
+#include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,16 +11,27 @@ namespace {
 // The most an unprivileged process may ask for by default (pipe-max-size).
 constexpr int kPipeSize = 1 << 20;
 
+// A descriptor the parent left non-blocking says "try again" when full:
+// wait until it takes more. False if it never will.
+bool wait_writable(int fd)
+{
+    struct pollfd p = {fd, POLLOUT, 0};
+    for (;;) {
+        int r = poll(&p, 1, -1);
+        if (r > 0)
+            return (p.revents & POLLOUT) != 0;
+        if (r < 0 && errno != EINTR)
+            return false;
+    }
+}
+
 } // namespace
 
 void prepare_output(int fd)
 {
-    // POSIX streams pass every byte unchanged already, and write reports its
-    // failures. But with a pipe's default 64 KiB the writer and its reader
-    // take turns every 64 KiB; with 1 MiB a 1 GiB dump into `| cat` took a
-    // third of the time (bench/run). Advising the kernel about the view
-    // (MADV_SEQUENTIAL, MADV_WILLNEED, MADV_POPULATE_READ per chunk) was
-    // measured too and did not pay. Failing to enlarge the pipe costs only speed.
+    // With a pipe's default 64 KiB, the writer and its reader take turns
+    // every 64 KiB; a 1 MiB pipe lets a large dump go out in few turns.
+    // Failing to enlarge it costs only speed.
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode))
         return;
@@ -34,6 +46,11 @@ bool write_all(int fd, const unsigned char* buf, std::size_t n)
         ssize_t written = write(fd, buf, n);
         if (written < 0 && errno == EINTR)
             continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!wait_writable(fd))
+                return false;
+            continue;
+        }
         if (written <= 0)
             return false;
         buf += written;

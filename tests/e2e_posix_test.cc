@@ -227,8 +227,8 @@ struct HostileBlock {
 };
 
 const HostileBlock kHostileBlocks[] = {
-    {"empty object", 0, {"MapViewOfFile Failed\n", "MapViewOfFile Failed\n", "MapViewOfFile Failed\n",
-                         "MapViewOfFile Failed\n", "MapViewOfFile Failed\n"}},
+    {"empty object", 0, {"FMOSize too low\n", "FMOSize too low\n", "FMOSize too low\n", "FMOSize too low\n",
+                         "FMOSize too low\n"}},
     {"one byte", 1, {"FMOSize too low\n", "FMOSize too low\n", "FMOSize too low\n", "FMOSize too low\n",
                      "FMOSize too low\n"}},
     {"two bytes", 2, {"FMOSize too low\n", "FMOSize too low\n", "FMOSize too low\n", "FMOSize too low\n",

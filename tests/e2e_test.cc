@@ -81,7 +81,7 @@ const E2eCase kCases[] = {
      StdoutTo::kCapture, On::kPosix},
     {"object of four bytes", {"-d", "9", "-s", "4"}, {"@"}, "", "FMOSize too high\n", -1,
      StdoutTo::kCapture, On::kPosix},
-    {"empty object", {"-s", "0"}, {"@"}, "", "MapViewOfFile Failed\n", -1, StdoutTo::kCapture, On::kPosix},
+    {"empty object", {"-s", "0"}, {"@"}, "", "FMOSize too low\n", -1, StdoutTo::kCapture, On::kPosix},
 
     // Standard output that refuses the payload.
     {"full stdout", {"-t", "A"}, {"@"}, "", "FMO size:5\nWrite to stdout Failed\n", -1, StdoutTo::kFull},
