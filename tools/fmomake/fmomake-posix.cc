@@ -15,13 +15,15 @@ extern char** environ;
 
 namespace {
 
-bool make_object(const NewBlock& block)
+// Gives 0, or the status to end with.
+int make_object(const NewBlock& block)
 {
     // O_EXCL: never take over a block somebody else made under that name.
     int fd = shm_open(block.name, O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd < 0) {
+        int taken = errno == EEXIST;
         std::perror("fmomake: shm_open");
-        return false;
+        return taken ? kNameTaken : kCreatorFailed;
     }
     bool ok = ftruncate(fd, static_cast<off_t>(block.object_size)) == 0;
     if (ok && block.object_size > 0) {
@@ -43,15 +45,15 @@ bool make_object(const NewBlock& block)
     // Closed before the command starts, so that it cannot inherit the
     // writable descriptor in place of a closed standard stream.
     close(fd);
-    return ok;
+    return ok ? 0 : kCreatorFailed;
 }
 
 } // namespace
 
 int hold_block_and_run(const NewBlock& block, char** command)
 {
-    if (!make_object(block))
-        return kCreatorFailed;
+    if (int failed = make_object(block))
+        return failed;
 
     pid_t pid;
     int status = 0;

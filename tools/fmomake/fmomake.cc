@@ -15,13 +15,15 @@ namespace {
 void usage()
 {
     std::fputs("usage: fmomake [-d declared] [-x hex | -t text | -f byte:count] [-s objsize]\n"
-               "               [-c committed] [-r] [-k mapping|event|mutex] [--] name command [arg ...]\n"
+               "               [-c committed] [-r] [-g] [-k mapping|event|mutex] [--] name command [arg ...]\n"
                "  -d  declared size (default: 4 + payload length)\n"
                "  -x  payload as hex bytes; -t payload as text; -f count copies of a hex byte\n"
                "  -s  object size (default: 4 + payload length)\n"
-               "  -c  Windows: commit only this many bytes of a reserved section\n"
+               "  -c  Windows: a reserved section with only this many bytes committed\n"
                "  -r  read-only object\n"
-               "  -k  Windows: create an object of another kind under the name\n",
+               "  -g  Windows: grant other openers read access only\n"
+               "  -k  Windows: create an object of another kind under the name\n"
+               "status: the command's, or 124 when the name is taken, 125 on other failures\n",
                stderr);
 }
 
@@ -90,16 +92,16 @@ int main(int argc, char** argv)
             break;
         }
         char flag = argv[i][1];
-        if (argv[i][2] != '\0' || (flag != 'r' && i + 1 >= argc)) {
+        if (argv[i][2] != '\0' || (flag != 'r' && flag != 'g' && i + 1 >= argc)) {
             usage();
             return kCreatorFailed;
         }
-        const char* value = flag == 'r' ? nullptr : argv[++i];
+        const char* value = flag == 'r' || flag == 'g' ? nullptr : argv[++i];
         bool ok = true;
         switch (flag) {
         case 'd': ok = parse_number(value, declared); declared_given = true; break;
         case 's': ok = parse_number(value, object_size) && object_size >= 0; size_given = true; break;
-        case 'c': ok = parse_number(value, committed) && committed >= 0; break;
+        case 'c': ok = parse_number(value, committed) && committed >= 0; block.reserve = true; break;
         case 'x': ok = parse_hex(value, block.payload); break;
         case 't': block.payload = value; break;
         case 'f': {
@@ -115,6 +117,7 @@ int main(int argc, char** argv)
             break;
         }
         case 'r': block.read_only = true; break;
+        case 'g': block.grant_read_only = true; break;
         case 'k': block.kind = value; break;
         default: ok = false;
         }

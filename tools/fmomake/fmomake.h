@@ -13,8 +13,10 @@ struct NewBlock {
     std::size_t fill_count = 0;  // or this many copies of fill_byte
     unsigned char fill_byte = 0;
     std::size_t object_size = 0;
-    std::size_t committed = 0;   // Windows: commit only this much (0: all)
+    bool reserve = false;        // Windows: a reserved section, of which
+    std::size_t committed = 0;   //   only this much is committed (may be 0)
     bool read_only = false;      // POSIX: mode 0444; Windows: PAGE_READONLY
+    bool grant_read_only = false; // Windows: others may open it for reading only
     const char* kind = "mapping"; // Windows: or "event", "mutex" of that name
 };
 
@@ -25,5 +27,7 @@ void fill_block(const NewBlock& block, unsigned char* dst, std::size_t offset, s
 // the command's status. Platform code.
 int hold_block_and_run(const NewBlock& block, char** command);
 
-// Status for fmomake's own failures, apart from any the command returns.
+// Statuses for fmomake's own failures, apart from any the command returns:
+// the name is already taken by somebody else, or anything else went wrong.
+constexpr int kNameTaken = 124;
 constexpr int kCreatorFailed = 125;
