@@ -18,6 +18,8 @@ struct ParseCase {
     const char* fmoname;
 };
 
+void PrintTo(const ParseCase& row, std::ostream* os) { *os << row.label; }
+
 const ParseCase kParseCases[] = {
     {"no argument", {}, true, false, nullptr},
     {"lone option", {"-b"}, true, false, nullptr},

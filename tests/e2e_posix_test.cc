@@ -1,39 +1,41 @@
 // End-to-end cases that only a POSIX shared-memory object can show: what a
-// run leaves behind in /dev/shm, permissions, and objects that are not blocks.
+// run leaves behind in /dev/shm, permissions, objects that are not blocks,
+// sparse objects, creators that cut the object short, signals, and standard
+// outputs that refuse part of the payload.
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <fcntl.h>
-#include <filesystem>
-#include <set>
-#include <spawn.h>
+#include <memory>
+#include <stdexcept>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "support/case_name.h"
+#include "support/own_name.h"
 #include "support/run_process.h"
-
-extern char** environ;
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 const std::string kShm = "/dev/shm/";
-
-std::string own_name(const std::string& what)
-{
-    return "shmpeek-posix-" + std::to_string(getpid()) + "-" + what;
-}
+constexpr std::size_t kMiB = 1 << 20;
 
 std::string le32(std::int32_t value)
 {
@@ -41,29 +43,56 @@ std::string le32(std::int32_t value)
     return {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16), static_cast<char>(u >> 24)};
 }
 
-// A block made by the test itself, removed when the test ends.
+// A block as a creator lays it out: the declared size, then the payload.
+std::string block(const std::string& payload)
+{
+    return le32(static_cast<std::int32_t>(payload.size() + 4)) + payload;
+}
+
+// Payload bytes that are never zero and tell one offset from its neighbours.
+std::string pattern(std::size_t n)
+{
+    std::string bytes(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>('a' + i % 23);
+    return bytes;
+}
+
+// A block made by the test itself, removed when the test ends, also when it
+// fails. An object_size past the bytes leaves a hole at the end.
 class ShmObject {
 public:
-    ShmObject(const std::string& name, const std::string& bytes, mode_t mode = 0644) : name_(name)
+    ShmObject(const std::string& name, const std::string& bytes, mode_t mode = 0644, std::uint64_t object_size = 0)
+        : name_(name)
     {
-        int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-        if (fd < 0)
+        fd_ = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd_ < 0)
             throw std::runtime_error("cannot create " + name);
-        if (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) || fchmod(fd, mode) != 0)
+        bool ok = write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+                  fchmod(fd_, mode) == 0 &&
+                  (object_size <= bytes.size() || ftruncate(fd_, static_cast<off_t>(object_size)) == 0);
+        if (!ok) {
+            close(fd_);
+            shm_unlink(name.c_str());
             throw std::runtime_error("cannot fill " + name);
-        fd_ = fd;
+        }
     }
     ~ShmObject()
     {
         close(fd_);
         shm_unlink(name_.c_str());
     }
+    ShmObject(const ShmObject&) = delete;
+    ShmObject& operator=(const ShmObject&) = delete;
+
+    const std::string& name() const { return name_; }
+    std::string path() const { return kShm + name_; }
     // The creator's own read-write descriptor.
     int fd() const { return fd_; }
     std::string contents() const
     {
         std::string bytes;
-        int fd = shm_open(name_.c_str(), O_RDONLY, 0);
+        int fd = shm_open(name_.c_str(), O_RDONLY | O_CLOEXEC, 0);
         char buf[4096];
         for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;)
             bytes.append(buf, static_cast<std::size_t>(n));
@@ -75,14 +104,6 @@ private:
     std::string name_;
     int fd_ = -1;
 };
-
-std::set<std::string> shm_listing()
-{
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(kShm))
-        names.insert(entry.path().filename().string());
-    return names;
-}
 
 ProcessResult shmpeek(const std::vector<std::string>& args)
 {
@@ -97,19 +118,227 @@ ProcessResult dump(const std::string& name, bool fullsize)
     return fullsize ? shmpeek({"-b", name}) : shmpeek({name});
 }
 
+// A pipe whose ends close with the test, also when it fails; neither end is
+// inherited except as a child's standard output.
+struct Pipe {
+    int read_end = -1;
+    int write_end = -1;
+    Pipe()
+    {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            throw std::runtime_error("no pipe");
+        read_end = fds[0];
+        write_end = fds[1];
+    }
+    ~Pipe()
+    {
+        close_read();
+        close_write();
+    }
+    void close_read() { close(std::exchange(read_end, -1)); }
+    void close_write() { close(std::exchange(write_end, -1)); }
+};
+
+// What the parent leaves a process it starts, where a parent may differ.
+struct Setup {
+    int out = -1;                             // standard output; -1: /dev/null
+    bool block_sigbus = false;
+    bool ignore_sigpipe = false;
+    rlim_t file_size_limit = RLIM_INFINITY;   // with SIGXFSZ ignored, as a shell may
+};
+
+// A process started by the test and waited for by it; one still running
+// when the test ends (a failed assertion) is killed.
+class Started {
+public:
+    Started(const std::vector<std::string>& argv, const Setup& setup)
+    {
+        // Standard error through a pipe, not a file, so that a file size
+        // limit set for the child leaves it alone.
+        int err[2];
+        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (pipe2(err, O_CLOEXEC) != 0 || null < 0)
+            throw std::runtime_error("no descriptors for a child");
+        err_ = err[0];
+        std::vector<char*> args;
+        for (const auto& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        sigset_t mask;
+        sigemptyset(&mask);
+        if (setup.block_sigbus)
+            sigaddset(&mask, SIGBUS);
+        struct rlimit limit = {setup.file_size_limit, setup.file_size_limit};
+
+        pid_ = fork();
+        if (pid_ == 0) {
+            // Only async-signal-safe calls between fork and exec.
+            if (dup2(setup.out >= 0 ? setup.out : null, 1) < 0 || dup2(err[1], 2) < 0)
+                _exit(126);
+            sigprocmask(SIG_SETMASK, &mask, nullptr);
+            signal(SIGPIPE, setup.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+            if (setup.file_size_limit != RLIM_INFINITY) {
+                signal(SIGXFSZ, SIG_IGN);
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        close(null);
+        close(err[1]);
+        if (pid_ < 0)
+            throw std::runtime_error("cannot fork");
+    }
+    ~Started()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(err_);
+    }
+    Started(const Started&) = delete;
+    Started& operator=(const Started&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // True once the process has ended; finish() then returns at once.
+    bool ended() { return reap(WNOHANG); }
+
+    void finish() { reap(0); }
+
+    // As a shell shows it: the exit status, or 128 + the signal.
+    int status() const { return status_; }
+    long max_rss_kib() const { return max_rss_kib_; }
+    // What the child wrote to standard error; all of it once it has ended.
+    std::string err()
+    {
+        char buf[4096];
+        int flags = fcntl(err_, F_GETFL);
+        fcntl(err_, F_SETFL, flags | O_NONBLOCK);
+        for (ssize_t n; (n = read(err_, buf, sizeof buf)) > 0;)
+            err_text_.append(buf, static_cast<std::size_t>(n));
+        fcntl(err_, F_SETFL, flags);
+        return err_text_;
+    }
+
+private:
+    bool reap(int flags)
+    {
+        if (pid_ <= 0)
+            return true;
+        int wstatus = 0;
+        struct rusage usage {};
+        pid_t r;
+        while ((r = wait4(pid_, &wstatus, flags, &usage)) < 0 && errno == EINTR) {
+        }
+        if (r == 0)
+            return false;
+        if (r != pid_)
+            throw std::runtime_error("lost a child");
+        pid_ = -1;
+        status_ = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+        max_rss_kib_ = usage.ru_maxrss;
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int err_ = -1;
+    std::string err_text_;
+    int status_ = -1;
+    long max_rss_kib_ = 0;
+};
+
+std::vector<std::string> shmpeek_argv(const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv{program_path("shmpeek")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+// Waits until the pipe that run writes into is full, so that run is blocked
+// in a write with its next read of the block still to come. Gives up when
+// run has ended, or after 30 seconds.
+::testing::AssertionResult wait_until_full(int read_end, Started& run)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+        int queued = 0;
+        int capacity = fcntl(read_end, F_GETPIPE_SZ);
+        if (ioctl(read_end, FIONREAD, &queued) != 0 || capacity <= 0)
+            return ::testing::AssertionFailure() << "cannot look into the pipe";
+        if (queued > 0 && queued >= capacity)
+            return ::testing::AssertionSuccess();
+        if (run.ended())
+            return ::testing::AssertionFailure() << "ended before its pipe was full, status " << run.status()
+                                                 << ", stderr: " << run.err();
+        if (std::chrono::steady_clock::now() > deadline)
+            return ::testing::AssertionFailure() << "its pipe never filled";
+        usleep(1000);
+    }
+}
+
+// Everything left in the pipe, up to at_most bytes; all of it ends once the
+// last writer has ended.
+std::string drain(int read_end, std::size_t at_most = SIZE_MAX)
+{
+    std::string bytes;
+    char buf[65536];
+    while (bytes.size() < at_most) {
+        ssize_t n = read(read_end, buf, std::min(sizeof buf, at_most - bytes.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    return bytes;
+}
+
+// What a test can tell of a path in /dev/shm: gone, or its kind and identity.
+std::string state_of(const std::string& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return "missing";
+    return std::to_string(st.st_mode) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size);
+}
+
 TEST(Block, IsLeftByteForByteUnchanged)
 {
     std::string bytes = "\x0c\0\0\0abc\0defgh-past-the-block"s;
     ShmObject block(own_name("unchanged"), bytes);
     struct stat before {};
-    ASSERT_EQ(stat((kShm + own_name("unchanged")).c_str(), &before), 0);
+    ASSERT_EQ(stat(block.path().c_str(), &before), 0);
+    // Every open of the object, and how it was closed, as the kernel saw it.
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, block.path().c_str(),
+                                IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE),
+              0);
 
     for (bool fullsize : {true, false}) {
-        ProcessResult result = dump(own_name("unchanged"), fullsize);
+        ProcessResult result = dump(block.name(), fullsize);
         EXPECT_EQ(result.status, 0) << result.err;
+        // The kernel merges like events in a row, so each run is read alone.
+        bool closed_read_only = false;
+        alignas(struct inotify_event) char events[4096];
+        for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;) {
+            for (char* at = events; at < events + n;) {
+                auto* event = reinterpret_cast<struct inotify_event*>(at);
+                EXPECT_FALSE(event->mask & IN_CLOSE_WRITE) << "the block was opened for writing";
+                EXPECT_FALSE(event->mask & (IN_MODIFY | IN_ATTRIB)) << "the block was changed";
+                closed_read_only |= (event->mask & IN_CLOSE_NOWRITE) != 0;
+                at += sizeof(struct inotify_event) + event->len;
+            }
+        }
+        EXPECT_TRUE(closed_read_only) << "the run never opened the block for reading";
     }
+    close(watch);
+
     struct stat after {};
-    ASSERT_EQ(stat((kShm + own_name("unchanged")).c_str(), &after), 0);
+    ASSERT_EQ(stat(block.path().c_str(), &after), 0);
     EXPECT_EQ(block.contents(), bytes);
     EXPECT_EQ(after.st_mode, before.st_mode);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
@@ -122,7 +351,7 @@ TEST(Block, ReadOnlyBlockIsReadByAnUnprivilegedUser)
         GTEST_SKIP() << "needs root and setpriv to drop to another user";
     ShmObject block(own_name("readonly"), "\x08\0\0\0ro!\n"s, 0444);
     ProcessResult result = run_process({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                        program_path("shmpeek"), "-b", own_name("readonly")});
+                                        program_path("shmpeek"), "-b", block.name()});
     EXPECT_EQ(result.out, "ro!\n");
     EXPECT_EQ(result.err, "FMO size:8\n");
     EXPECT_EQ(result.status, 0);
@@ -134,84 +363,110 @@ TEST(Block, UnreadableBlockFailsToOpen)
         GTEST_SKIP() << "needs root and setpriv to drop to another user";
     ShmObject block(own_name("private"), "\x08\0\0\0abcd"s, 0600);
     ProcessResult result = run_process({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                        program_path("shmpeek"), own_name("private")});
+                                        program_path("shmpeek"), block.name()});
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "OpenFileMapping Failed\n");
     EXPECT_EQ(result.status, failure_status());
 }
 
-TEST(Name, LeadingSlashNamesTheSameObject)
+TEST(Name, LeadingSlashesNameTheSameObject)
 {
     ShmObject block(own_name("slashed"), "\x07\0\0\0abc"s);
-    std::string slashed = own_name("slashed");
-    slashed.insert(slashed.begin(), '/');
-    ProcessResult result = shmpeek({slashed});
-    EXPECT_EQ(result.out, "abc");
-    EXPECT_EQ(result.status, 0);
+    for (const char* slashes : {"/", "//", "///"}) {
+        ProcessResult result = shmpeek({slashes + block.name()});
+        EXPECT_EQ(result.out, "abc") << slashes;
+        EXPECT_EQ(result.status, 0) << slashes;
+    }
 }
 
 TEST(Name, NonAsciiBytesArePassedOn)
 {
     ShmObject block(own_name("bl\xc3\xb6" "ck\xff"), "\x06\0\0\0hi"s);
-    ProcessResult result = shmpeek({own_name("bl\xc3\xb6" "ck\xff")});
+    ProcessResult result = shmpeek({block.name()});
     EXPECT_EQ(result.out, "hi");
     EXPECT_EQ(result.err, "FMO size:6\n");
     EXPECT_EQ(result.status, 0);
 }
 
 // Names under which no block can be opened. Each fails to open, and the run
-// creates nothing in /dev/shm.
+// creates nothing. '@' followed by a suffix stands for this run's own name
+// with that suffix, padded to pad_to bytes where that is set.
 struct HostileName {
     const char* label;
     std::string name;
+    std::size_t pad_to = 0;
 };
 
+void PrintTo(const HostileName& row, std::ostream* os) { *os << row.label; }
+
 const HostileName kHostileNames[] = {
-    {"missing", "shmpeek-posix-no-such-block"},
-    {"empty", ""},
-    {"dot", "."},
-    {"dot dot", ".."},
-    {"root", "/"},
-    {"inner slash", "a/b"},
-    {"climbing out", "../../etc/passwd"},
-    {"absolute path", "/etc/passwd"},
-    {"255 characters", std::string(255, 'n')},
-    {"300 characters", std::string(300, 'n')},
-    {"non ascii missing", "\xff\xfe\x80missing"},
-    {"symbolic link", "shmpeek-hostile-link"},
-    {"directory", "shmpeek-hostile-dir"},
-    {"fifo", "shmpeek-hostile-fifo"},
+    {.label = "missing", .name = "@missing"},
+    {.label = "empty", .name = ""},
+    {.label = "dot", .name = "."},
+    {.label = "dot dot", .name = ".."},
+    {.label = "root", .name = "/"},
+    {.label = "block inside a directory", .name = "@dir/block"},
+    {.label = "climbing out", .name = "../../etc/passwd"},
+    {.label = "absolute path", .name = "/etc/passwd"},
+    {.label = "path of a block", .name = "/dev/shm/@target"},
+    {.label = "255 bytes", .name = "@long", .pad_to = 255},
+    {.label = "300 bytes", .name = "@long", .pad_to = 300},
+    {.label = "non ascii missing", .name = "@\xff\xfe\x80missing"},
+    {.label = "symbolic link", .name = "@link"},
+    {.label = "directory", .name = "@dir"},
+    {.label = "fifo", .name = "@fifo"},
 };
+
+std::string resolve(const HostileName& row)
+{
+    std::string name = row.name;
+    if (auto at = name.find('@'); at != std::string::npos) {
+        std::size_t end = name.find('/', at);
+        std::string suffix = name.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+        name.replace(at, suffix.size() + 1, own_name(suffix));
+    }
+    if (name.size() < row.pad_to)
+        name.resize(row.pad_to, 'n');
+    return name;
+}
 
 class HostileNameTest : public testing::TestWithParam<HostileName> {
 protected:
     void SetUp() override
     {
-        // A real block for the link to point at, so that following it would succeed.
-        target_ = std::make_unique<ShmObject>(own_name("link-target"), "\x06\0\0\0no"s);
-        symlink((kShm + own_name("link-target")).c_str(), (kShm + "shmpeek-hostile-link").c_str());
-        mkdir((kShm + "shmpeek-hostile-dir").c_str(), 0755);
-        mkfifo((kShm + "shmpeek-hostile-fifo").c_str(), 0644);
+        // A real block for the link to point at, and one inside the
+        // directory, so that following either would succeed.
+        target_ = std::make_unique<ShmObject>(own_name("target"), "\x06\0\0\0no"s);
+        ASSERT_EQ(symlink(target_->path().c_str(), (kShm + own_name("link")).c_str()), 0);
+        ASSERT_EQ(mkdir((kShm + own_name("dir")).c_str(), 0755), 0);
+        int inner = open((kShm + own_name("dir") + "/block").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(inner, 0);
+        ASSERT_EQ(write(inner, "\x06\0\0\0no", 6), 6);
+        close(inner);
+        ASSERT_EQ(mkfifo((kShm + own_name("fifo")).c_str(), 0644), 0);
     }
     void TearDown() override
     {
-        unlink((kShm + "shmpeek-hostile-link").c_str());
-        rmdir((kShm + "shmpeek-hostile-dir").c_str());
-        unlink((kShm + "shmpeek-hostile-fifo").c_str());
+        unlink((kShm + own_name("link")).c_str());
+        unlink((kShm + own_name("dir") + "/block").c_str());
+        rmdir((kShm + own_name("dir")).c_str());
+        unlink((kShm + own_name("fifo")).c_str());
     }
     std::unique_ptr<ShmObject> target_;
 };
 
 TEST_P(HostileNameTest, FailsToOpenAndCreatesNothing)
 {
-    auto before = shm_listing();
+    std::string name = resolve(GetParam());
+    std::string path = kShm + name.substr(std::min(name.find_first_not_of('/'), name.size()));
+    std::string before = state_of(path);
     for (bool fullsize : {false, true}) {
-        ProcessResult result = dump(GetParam().name, fullsize);
+        ProcessResult result = dump(name, fullsize);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, "OpenFileMapping Failed\n");
         EXPECT_EQ(result.status, failure_status());
     }
-    EXPECT_EQ(shm_listing(), before);
+    EXPECT_EQ(state_of(path), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, HostileNameTest, testing::ValuesIn(kHostileNames), CaseName());
@@ -225,6 +480,8 @@ struct HostileBlock {
     std::size_t object_size;
     const char* err[5]; // what each of kHostileSizes gives
 };
+
+void PrintTo(const HostileBlock& row, std::ostream* os) { *os << row.label; }
 
 const HostileBlock kHostileBlocks[] = {
     {"empty object", 0, {"FMOSize too low\n", "FMOSize too low\n", "FMOSize too low\n", "FMOSize too low\n",
@@ -253,7 +510,7 @@ TEST_P(HostileBlockTest, GivesTheRightMessageAndStatus)
         ShmObject block(own_name("hostile-block"), bytes);
         bool dumps = c.err[i] == "FMO size:5\n"s;
         for (bool fullsize : {true, false}) {
-            ProcessResult result = dump(own_name("hostile-block"), fullsize);
+            ProcessResult result = dump(block.name(), fullsize);
             SCOPED_TRACE("declared " + std::to_string(kHostileSizes[i]) + (fullsize ? ", fullsize" : ", text"));
             EXPECT_EQ(result.out, dumps ? "h" : "");
             EXPECT_EQ(result.err, c.err[i]);
@@ -264,64 +521,209 @@ TEST_P(HostileBlockTest, GivesTheRightMessageAndStatus)
 
 INSTANTIATE_TEST_SUITE_P(Blocks, HostileBlockTest, testing::ValuesIn(kHostileBlocks), CaseName());
 
-// The creator cuts the object short while shmpeek is blocked writing into a
-// pipe that nobody reads yet: the pages behind the new end are gone, and the
-// run must end with its message instead of dying of SIGBUS.
-TEST(ShrinkingCreator, EndsTheDumpWithAMessage)
+// Holes in a sparse object read as zeros, and reading them allocates none of
+// the creator's memory; nor does the reader's own memory grow with the block.
+TEST(SparseBlock, HolesReadAsZerosAndAllocateNothing)
 {
-    constexpr std::int32_t kDeclared = (64 << 20) + 4;
-    std::string bytes = le32(kDeclared);
-    bytes.resize(kDeclared, 'x');
-    ShmObject block(own_name("shrinking"), bytes);
+    constexpr std::int32_t kDeclared = 1 << 30;
+    ShmObject sparse(own_name("sparse"), le32(kDeclared), 0644, kDeclared);
+    struct stat before {};
+    ASSERT_EQ(fstat(sparse.fd(), &before), 0);
 
-    int pipe_fds[2];
-    ASSERT_EQ(pipe(pipe_fds), 0);
-    FILE* err = std::tmpfile();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fileno(err), 2);
-    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-    std::string program = program_path("shmpeek");
-    std::string name = own_name("shrinking");
-    char* argv[] = {program.data(), const_cast<char*>("-b"), name.data(), nullptr};
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipe_fds[1]);
+    Started run(shmpeek_argv({"-b", sparse.name()}), {});
+    run.finish();
+    EXPECT_EQ(run.status(), 0);
+    EXPECT_EQ(run.err(), "FMO size:1073741824\n");
+    struct stat after {};
+    ASSERT_EQ(fstat(sparse.fd(), &after), 0);
+    EXPECT_EQ(after.st_blocks, before.st_blocks) << "reading the holes allocated them";
 
-    // Full pipe: the writer is blocked in write, far from the block's end.
-    for (;;) {
-        int queued = 0;
-        ASSERT_EQ(ioctl(pipe_fds[0], FIONREAD, &queued), 0);
-        int capacity = fcntl(pipe_fds[0], F_GETPIPE_SZ);
-        if (queued >= capacity)
-            break;
-        usleep(1000);
-    }
-    ASSERT_EQ(ftruncate(block.fd(), 4096), 0);
-
-    std::string out;
-    char buf[65536];
-    for (ssize_t n; (n = read(pipe_fds[0], buf, sizeof buf)) > 0;)
-        out.append(buf, static_cast<std::size_t>(n));
-    close(pipe_fds[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 255);
-    std::rewind(err);
-    std::string messages;
-    for (int ch; (ch = std::fgetc(err)) != EOF;)
-        messages += static_cast<char>(ch);
-    std::fclose(err);
-    EXPECT_EQ(messages, "FMO size:67108868\nFMO truncated during dump\n");
-    // What was written before the cut stays written, and is the block's.
-    EXPECT_GT(out.size(), 0u);
-    EXPECT_LT(out.size(), static_cast<std::size_t>(kDeclared - 4));
-    EXPECT_EQ(out.find_first_not_of('x'), std::string::npos);
+    ShmObject small(own_name("small"), block(std::string(kMiB, 's')));
+    Started baseline(shmpeek_argv({"-b", small.name()}), {});
+    baseline.finish();
+    EXPECT_EQ(baseline.status(), 0);
+    EXPECT_LE(run.max_rss_kib(), baseline.max_rss_kib() + 4096)
+        << "a 1 GiB dump took " << run.max_rss_kib() << " KiB, a 1 MiB dump " << baseline.max_rss_kib() << " KiB";
 }
+
+TEST(SparseBlock, SmallBlockAtTheHeadOfAHugeObject)
+{
+    ShmObject huge(own_name("huge"), "\x09\0\0\0abcde"s, 0644, std::uint64_t{1} << 50);
+    for (bool fullsize : {true, false}) {
+        ProcessResult result = dump(huge.name(), fullsize);
+        EXPECT_EQ(result.out, "abcde");
+        EXPECT_EQ(result.err, "FMO size:9\n");
+        EXPECT_EQ(result.status, 0);
+    }
+}
+
+// The creator cuts the object short while shmpeek is blocked writing into a
+// full pipe, far from the block's end. What the object still holds comes
+// out, a lost byte never as a zero, and the run says it was cut short,
+// unless the text's terminating zero was still there.
+constexpr std::size_t kShrinkPayload = 64 * kMiB;
+constexpr std::size_t kDeclaredPlusFour = kShrinkPayload + 4;
+constexpr std::size_t kUnknown = SIZE_MAX;
+
+struct Shrink {
+    const char* label;
+    bool fullsize = true;
+    std::size_t cut_to = 0;                 // the object's new size
+    std::size_t zero_at = SIZE_MAX;         // a zero at this payload offset
+    bool block_sigbus = false;              // as the parent left it
+    std::size_t out_size = kUnknown;        // kUnknown: what was out before the cut
+    bool ok = false;
+};
+
+void PrintTo(const Shrink& row, std::ostream* os) { *os << row.label; }
+
+const Shrink kShrinks[] = {
+    {.label = "fullsize cut by one byte", .cut_to = kDeclaredPlusFour - 1, .out_size = kShrinkPayload - 1},
+    {.label = "text cut by one byte", .fullsize = false, .cut_to = kDeclaredPlusFour - 1,
+     .out_size = kShrinkPayload - 1},
+    {.label = "fullsize cut to one page", .cut_to = 4096},
+    {.label = "text cut to one page", .fullsize = false, .cut_to = 4096},
+    {.label = "text cut behind the zero", .fullsize = false, .cut_to = kDeclaredPlusFour - 1,
+     .zero_at = kShrinkPayload - 10, .out_size = kShrinkPayload - 10, .ok = true},
+    {.label = "text cut takes the zero", .fullsize = false, .cut_to = kDeclaredPlusFour - 1,
+     .zero_at = kShrinkPayload - 1, .out_size = kShrinkPayload - 1},
+    {.label = "SIGBUS blocked cut by one byte", .cut_to = kDeclaredPlusFour - 1, .block_sigbus = true,
+     .out_size = kShrinkPayload - 1},
+    {.label = "SIGBUS blocked cut to one page", .cut_to = 4096, .block_sigbus = true},
+};
+
+class ShrinkTest : public testing::TestWithParam<Shrink> {};
+
+TEST_P(ShrinkTest, WritesWhatIsLeftAndSaysSo)
+{
+    const Shrink& c = GetParam();
+    std::string payload = pattern(kShrinkPayload);
+    if (c.zero_at != SIZE_MAX)
+        payload[c.zero_at] = '\0';
+    ShmObject shrinking(own_name("shrinking"), block(payload));
+    Pipe pipe;
+    Started run(shmpeek_argv(c.fullsize ? std::vector<std::string>{"-b", shrinking.name()}
+                                        : std::vector<std::string>{shrinking.name()}),
+                {.out = pipe.write_end, .block_sigbus = c.block_sigbus});
+    pipe.close_write();
+    ASSERT_TRUE(wait_until_full(pipe.read_end, run));
+    ASSERT_EQ(ftruncate(shrinking.fd(), static_cast<off_t>(c.cut_to)), 0);
+    std::string out = drain(pipe.read_end);
+    run.finish();
+
+    std::string size_line = "FMO size:" + std::to_string(kDeclaredPlusFour) + "\n";
+    EXPECT_EQ(run.status(), c.ok ? 0 : 255);
+    EXPECT_EQ(run.err(), c.ok ? size_line : size_line + "FMO truncated during dump\n");
+    if (c.out_size != kUnknown) {
+        EXPECT_EQ(out.size(), c.out_size);
+    } else {
+        EXPECT_GE(out.size(), c.cut_to - 4);
+        EXPECT_LT(out.size(), kShrinkPayload);
+    }
+    EXPECT_TRUE(out == payload.substr(0, out.size())) << "the output is not the block's first bytes";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, ShrinkTest, testing::ValuesIn(kShrinks), CaseName());
+
+// A SIGBUS from outside is nobody's fault the tool could handle: it ends
+// shmpeek as it ends cat reading the same object.
+TEST(Signals, SigbusFromOutsideEndsTheRunAsItEndsCat)
+{
+    ShmObject big(own_name("signalled"), block(pattern(16 * kMiB)));
+    for (const std::vector<std::string>& argv :
+         {shmpeek_argv({"-b", big.name()}), std::vector<std::string>{"/bin/cat", big.path()}}) {
+        Pipe pipe;
+        Started run(argv, {.out = pipe.write_end});
+        pipe.close_write();
+        ASSERT_TRUE(wait_until_full(pipe.read_end, run));
+        ASSERT_EQ(kill(run.pid(), SIGBUS), 0);
+        drain(pipe.read_end);
+        run.finish();
+        EXPECT_EQ(run.status(), 128 + SIGBUS) << argv[0];
+    }
+}
+
+// A parent may hand over a standard output in non-blocking mode: then a full
+// pipe says "try again", and every byte must still arrive.
+TEST(Output, NonBlockingPipeGetsEveryByte)
+{
+    std::string payload = pattern(8 * kMiB);
+    ShmObject big(own_name("nonblocking"), block(payload));
+    Pipe pipe;
+    ASSERT_EQ(fcntl(pipe.write_end, F_SETFL, O_NONBLOCK), 0);
+    Started run(shmpeek_argv({"-b", big.name()}), {.out = pipe.write_end});
+    pipe.close_write();
+    std::string out = drain(pipe.read_end);
+    run.finish();
+    EXPECT_EQ(run.status(), 0);
+    EXPECT_EQ(run.err(), "FMO size:" + std::to_string(payload.size() + 4) + "\n");
+    EXPECT_TRUE(out == payload) << "got " << out.size() << " of " << payload.size() << " bytes";
+}
+
+// Standard outputs that take part of the payload and then refuse the rest.
+// The part they took is the block's; the rest is reported, never dropped.
+struct Refusal {
+    const char* label;
+    std::size_t payload;
+    rlim_t file_limit = RLIM_INFINITY;  // a file that may grow this far
+    std::size_t reader_takes = 0;        // else a pipe whose reader stops after this much
+    bool ignore_sigpipe = false;
+    std::size_t out = 0;                 // what arrives
+    int status = 255;
+    bool write_failed = true;            // "Write to stdout Failed"
+};
+
+void PrintTo(const Refusal& row, std::ostream* os) { *os << row.label; }
+
+const Refusal kRefusals[] = {
+    {.label = "file limit of one byte", .payload = 1000, .file_limit = 1, .out = 1},
+    {.label = "file limit inside the only chunk", .payload = 1000, .file_limit = 10, .out = 10},
+    {.label = "file limit inside the last chunk", .payload = 600000, .file_limit = 590000, .out = 590000},
+    {.label = "file limit at a chunk boundary", .payload = 600000, .file_limit = 512 * 1024, .out = 512 * 1024},
+    {.label = "reader closes early SIGPIPE ignored", .payload = 4 * kMiB, .reader_takes = 1000,
+     .ignore_sigpipe = true, .out = 1000},
+    {.label = "reader closes early", .payload = 4 * kMiB, .reader_takes = 1000, .out = 1000,
+     .status = 128 + SIGPIPE, .write_failed = false},
+};
+
+class RefusalTest : public testing::TestWithParam<Refusal> {};
+
+TEST_P(RefusalTest, ReportsTheRefusal)
+{
+    const Refusal& c = GetParam();
+    std::string payload = pattern(c.payload);
+    ShmObject source(own_name("refused"), block(payload));
+    std::string out;
+    std::string err;
+    int status = -1;
+    if (c.file_limit != RLIM_INFINITY) {
+        int file = memfd_create("shmpeek-test-out", MFD_CLOEXEC);
+        ASSERT_GE(file, 0);
+        Started run(shmpeek_argv({"-b", source.name()}), {.out = file, .file_size_limit = c.file_limit});
+        run.finish();
+        out = std::string(static_cast<std::size_t>(lseek(file, 0, SEEK_END)), '\0');
+        ASSERT_EQ(pread(file, out.data(), out.size(), 0), static_cast<ssize_t>(out.size()));
+        close(file);
+        err = run.err();
+        status = run.status();
+    } else {
+        Pipe pipe;
+        Started run(shmpeek_argv({"-b", source.name()}), {.out = pipe.write_end, .ignore_sigpipe = c.ignore_sigpipe});
+        pipe.close_write();
+        out = drain(pipe.read_end, c.reader_takes);
+        pipe.close_read();
+        run.finish();
+        err = run.err();
+        status = run.status();
+    }
+    std::string size_line = "FMO size:" + std::to_string(c.payload + 4) + "\n";
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(err, c.write_failed ? size_line + "Write to stdout Failed\n" : size_line);
+    EXPECT_EQ(out.size(), c.out);
+    EXPECT_TRUE(out == payload.substr(0, out.size())) << "the output is not the block's first bytes";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sinks, RefusalTest, testing::ValuesIn(kRefusals), CaseName());
 
 // The creator keeps flipping payload bytes to and from zero during dumps.
 // Whatever the bytes are at each moment, text output holds no zero byte and
@@ -331,9 +733,9 @@ TEST(RewritingCreator, NeverBreaksTheOutputsPromises)
     constexpr std::int32_t kDeclared = (4 << 20) + 4;
     std::string bytes = le32(kDeclared);
     bytes.resize(kDeclared, 'r');
-    ShmObject block(own_name("rewriting"), bytes);
+    ShmObject rewritten(own_name("rewriting"), bytes);
     auto* view = static_cast<volatile unsigned char*>(
-        mmap(nullptr, kDeclared, PROT_READ | PROT_WRITE, MAP_SHARED, block.fd(), 0));
+        mmap(nullptr, kDeclared, PROT_READ | PROT_WRITE, MAP_SHARED, rewritten.fd(), 0));
     ASSERT_NE(view, MAP_FAILED);
 
     std::atomic<bool> stop{false};
@@ -345,7 +747,7 @@ TEST(RewritingCreator, NeverBreaksTheOutputsPromises)
     });
     for (int run = 0; run < 20; ++run) {
         bool fullsize = run % 2 == 0;
-        ProcessResult result = dump(own_name("rewriting"), fullsize);
+        ProcessResult result = dump(rewritten.name(), fullsize);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "FMO size:4194308\n");
         if (fullsize)

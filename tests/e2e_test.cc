@@ -37,6 +37,8 @@ struct E2eCase {
     const char* name = nullptr;     // the block's name where "@" is one of this run's own; else just that
 };
 
+void PrintTo(const E2eCase& row, std::ostream* os) { *os << row.label; }
+
 const std::string kUsage = "shmpeek v0.3\n"
                            "usage:shmpeek [-b] fmoname\n"
                            "  -b:dump fullsize (don't terminate at 0x00)\n";

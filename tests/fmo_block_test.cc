@@ -56,6 +56,8 @@ struct BlockCase {
     std::size_t cut_to = kNoCut;  // the creator cuts the FMO to this size once it is open
 };
 
+void PrintTo(const BlockCase& row, std::ostream* os) { *os << row.label; }
+
 // Longer than two chunks of the writer's buffer, the zero in the second.
 const std::string kBig(1200000, 'x');
 const std::string kBigWithZero = std::string(700000, 'y') + '\0' + std::string(499999, 'z');
