@@ -3,8 +3,19 @@
 
 _shmpeek()
 {
-    local cur=${COMP_WORDS[COMP_CWORD]} option=-b
+    # $2 is the word being completed with its opening quote removed, but
+    # not its backslashes: drop those, unless the word is in single quotes,
+    # where a backslash is just a backslash.
+    local cur= word=$2 option=-b i
     COMPREPLY=()
+    if [[ ${COMP_WORDS[COMP_CWORD]} == \'* ]]; then
+        cur=$word
+    else
+        for ((i = 0; i < ${#word}; i++)); do
+            [[ ${word:i:1} == \\ ]] && ((i++))
+            cur+=${word:i:1}
+        done
+    fi
 
     # Only the first argument can be the option; the name stands first, or
     # second after -b. Anything later is ignored by shmpeek.
@@ -14,13 +25,17 @@ _shmpeek()
         return 0
     fi
 
-    # Blocks only: regular files that can be read, not links, directories
-    # or FIFOs, which shmpeek refuses.
+    # A block's name may hold blanks or shell characters: bash quotes each
+    # name it inserts, as it does file names, so that it stays one word and
+    # nothing in it ever runs.
+
+    # Blocks that can be dumped only: readable regular files that are not
+    # empty, not links, directories or FIFOs, which shmpeek refuses.
     local path name
     for path in /dev/shm/*; do
         name=${path#/dev/shm/}
-        [[ $name == "$cur"* && -f $path && -r $path && ! -L $path ]] && COMPREPLY+=("$name")
+        [[ $name == "$cur"* && -f $path && -s $path && -r $path && ! -L $path ]] && COMPREPLY+=("$name")
     done
     return 0
 }
-complete -F _shmpeek shmpeek
+complete -o filenames -F _shmpeek shmpeek

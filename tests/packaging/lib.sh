@@ -14,3 +14,7 @@ check() {
 finish() {
     [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 }
+set_up() {
+    # set_up COMMAND...: a fixture that did not come about ends the test
+    "$@" || { echo "FAILED: set-up: $*" >&2; exit 1; }
+}
