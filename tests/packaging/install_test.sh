@@ -12,10 +12,19 @@ DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null || { echo "FAI
 files=$(cd "$dest" && find . -type f -o -type l | sed 's|^\./||' | sort)
 expected='usr/bin/shmpeek
 usr/share/bash-completion/completions/shmpeek
-usr/share/man/man1/shmpeek.1'
-check "installs exactly the program, the man page and the completion (got: $files)" test "$files" = "$expected"
+usr/share/doc/shmpeek/changelog.gz
+usr/share/doc/shmpeek/copyright
+usr/share/man/man1/shmpeek.1.gz'
+check "installs exactly the program, the man page, the completion, the licence and the changelog (got: $files)" \
+    test "$files" = "$expected"
 check "the program is executable" test -x "$dest/usr/bin/shmpeek"
-check "the man page is the one in doc/" cmp -s "$dest/usr/share/man/man1/shmpeek.1" "$source/doc/shmpeek.1"
+check "the man page is the one in doc/" cmp -s <(gzip -dc "$dest/usr/share/man/man1/shmpeek.1.gz") "$source/doc/shmpeek.1"
+check "the changelog is the one in doc/" cmp -s <(gzip -dc "$dest/usr/share/doc/shmpeek/changelog.gz") \
+    "$source/doc/changelog"
+check "the licence is MIT, with the authors' copyright line" \
+    grep -q 'Copyright (c) 2026 The shmpeek authors' "$source/LICENSE"
+check "the copyright file carries the licence's text" \
+    grep -qF 'Permission is hereby granted, free of charge' "$dest/usr/share/doc/shmpeek/copyright"
 check "the completion is the one in completion/" cmp -s "$dest/usr/share/bash-completion/completions/shmpeek" \
     "$source/completion/shmpeek.bash"
 

@@ -20,15 +20,31 @@ if [ "$kind" = deb ]; then
     check "dependencies computed (libc6)" grep -q 'libc6 (>=' <<<"$(dpkg-deb -f "$deb" Depends)"
     check "a description" grep -q 'shared-memory block' <<<"$(dpkg-deb -f "$deb" Description)"
     contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-    for file in ./usr/bin/shmpeek ./usr/share/man/man1/shmpeek.1 ./usr/share/bash-completion/completions/shmpeek; do
+    for file in ./usr/bin/shmpeek ./usr/share/man/man1/shmpeek.1.gz ./usr/share/bash-completion/completions/shmpeek \
+        ./usr/share/doc/shmpeek/copyright ./usr/share/doc/shmpeek/changelog.gz; do
         check "holds $file" grep -qx "$file" <<<"$contents"
     done
+    if command -v lintian >/dev/null; then
+        lintian_says=$(lintian --allow-root "$deb" 2>&1)
+        check "lintian reports no error or warning: $lintian_says" test -z "$lintian_says"
+    else
+        check "lintian is installed (scripts/install-deps packaging)" false
+    fi
 else
     zip=$(ls "$out"/*.zip)
     contents=$(cd "$out" && cmake -E tar tf "$zip")
     check "zip named for win64 ($zip)" test "$(basename "$zip")" = shmpeek-0.3-win64.zip
-    check "holds shmpeek.exe" grep -qx 'shmpeek-0.3-win64/shmpeek.exe' <<<"$contents"
-    check "holds README.md" grep -qx 'shmpeek-0.3-win64/README.md' <<<"$contents"
-    check "nothing else: $contents" test "$(grep -vc '/$' <<<"$contents")" -eq 2
+    for file in shmpeek.exe LICENSE.txt README.txt; do
+        check "holds $file" grep -qx "shmpeek-0.3-win64/$file" <<<"$contents"
+    done
+    check "nothing else: $contents" test "$(grep -vc '/$' <<<"$contents")" -eq 3
+    (cd "$out" && cmake -E tar xf "$zip")
+    for file in LICENSE.txt README.txt; do
+        text=$out/shmpeek-0.3-win64/$file
+        check "$file has CR LF line ends" test "$(grep -c $'\r$' "$text")" -eq "$(wc -l <"$text")"
+    done
+    check "the licence is MIT, with the authors' copyright line" \
+        grep -q 'Copyright (c) 2026 The shmpeek authors' "$out/shmpeek-0.3-win64/LICENSE.txt"
+    check "README.txt speaks of Windows names" grep -qF 'Local\Name' "$out/shmpeek-0.3-win64/README.txt"
 fi
 finish
