@@ -13,27 +13,29 @@ namespace {
 struct ParseCase {
     const char* label;
     std::vector<const char*> args; // after the program's own name
-    bool usage;
-    bool fullsize;
-    const char* fmoname;
+    bool usage = false;
+    bool fullsize = false;
+    const char* fmoname = nullptr;
 };
 
 void PrintTo(const ParseCase& row, std::ostream* os) { *os << row.label; }
 
 const ParseCase kParseCases[] = {
-    {"no argument", {}, true, false, nullptr},
-    {"lone option", {"-b"}, true, false, nullptr},
-    {"plain name", {"Name"}, false, false, "Name"},
-    {"option and name", {"-b", "Name"}, false, true, "Name"},
-    {"option names a block called -b", {"-b", "-b"}, false, true, "-b"},
-    {"trailing option is an ignored extra", {"Name", "-b"}, false, false, "Name"},
-    {"upper case is a name", {"-B", "Name"}, false, false, "-B"},
-    {"option with a suffix is a name", {"-bx", "Name"}, false, false, "-bx"},
-    {"extras after the name are ignored", {"-b", "Name", "extra"}, false, true, "Name"},
-    {"empty name is passed on", {""}, false, false, ""},
-    {"empty name after the option", {"-b", ""}, false, true, ""},
-    {"lone dash is a name", {"-"}, false, false, "-"},
-    {"double dash is a name", {"--", "Name"}, false, false, "--"},
+    {.label = "no argument", .args = {}, .usage = true},
+    {.label = "lone option", .args = {"-b"}, .usage = true},
+    {.label = "plain name", .args = {"Name"}, .fmoname = "Name"},
+    {.label = "option and name", .args = {"-b", "Name"}, .fullsize = true, .fmoname = "Name"},
+    {.label = "option names a block called -b", .args = {"-b", "-b"}, .fullsize = true, .fmoname = "-b"},
+    {.label = "trailing option is an ignored extra", .args = {"Name", "-b"}, .fmoname = "Name"},
+    {.label = "upper case is a name", .args = {"-B", "Name"}, .fmoname = "-B"},
+    {.label = "option with a suffix is a name", .args = {"-bx", "Name"}, .fmoname = "-bx"},
+    {.label = "extras after the name are ignored", .args = {"-b", "Name", "extra"}, .fullsize = true,
+     .fmoname = "Name"},
+    {.label = "empty name is passed on", .args = {""}, .fmoname = ""},
+    {.label = "empty name after the option", .args = {"-b", ""}, .fullsize = true, .fmoname = ""},
+    {.label = "lone dash is a name", .args = {"-"}, .fmoname = "-"},
+    {.label = "double dash is a name", .args = {"--", "Name"}, .fmoname = "--"},
+    {.label = "long help is a name", .args = {"--help"}, .fmoname = "--help"},
 };
 
 class ParseTest : public testing::TestWithParam<ParseCase> {};
