@@ -588,6 +588,8 @@ const Shrink kShrinks[] = {
     {.label = "text cut to one page", .fullsize = false, .cut_to = 4096},
     {.label = "text cut behind the zero", .fullsize = false, .cut_to = kDeclaredPlusFour - 1,
      .zero_at = kShrinkPayload - 10, .out_size = kShrinkPayload - 10, .ok = true},
+    {.label = "text cut pages behind the zero", .fullsize = false, .cut_to = kDeclaredPlusFour - 200000,
+     .zero_at = kShrinkPayload - 400000, .out_size = kShrinkPayload - 400000, .ok = true},
     {.label = "text cut takes the zero", .fullsize = false, .cut_to = kDeclaredPlusFour - 1,
      .zero_at = kShrinkPayload - 1, .out_size = kShrinkPayload - 1},
     {.label = "SIGBUS blocked cut by one byte", .cut_to = kDeclaredPlusFour - 1, .block_sigbus = true,
