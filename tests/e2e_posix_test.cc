@@ -105,17 +105,27 @@ private:
     int fd_ = -1;
 };
 
-ProcessResult shmpeek(const std::vector<std::string>& args)
+std::vector<std::string> shmpeek_argv(const std::vector<std::string>& args)
 {
     std::vector<std::string> argv{program_path("shmpeek")};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv);
+    return argv;
 }
 
-// One dump of the block called name, fullsize or as text.
+ProcessResult shmpeek(const std::vector<std::string>& args)
+{
+    return run_process(shmpeek_argv(args));
+}
+
+// The command line of one dump of the block called name, fullsize or as text.
+std::vector<std::string> dump_argv(const std::string& name, bool fullsize)
+{
+    return shmpeek_argv(fullsize ? std::vector<std::string>{"-b", name} : std::vector<std::string>{name});
+}
+
 ProcessResult dump(const std::string& name, bool fullsize)
 {
-    return fullsize ? shmpeek({"-b", name}) : shmpeek({name});
+    return run_process(dump_argv(name, fullsize));
 }
 
 // A pipe whose ends close with the test, also when it fails; neither end is
@@ -161,6 +171,8 @@ public:
         if (pipe2(err, O_CLOEXEC) != 0 || null < 0)
             throw std::runtime_error("no descriptors for a child");
         err_ = err[0];
+        // Read back without waiting: all of it is there once the child ended.
+        fcntl(err_, F_SETFL, O_NONBLOCK);
         std::vector<char*> args;
         for (const auto& arg : argv)
             args.push_back(const_cast<char*>(arg.c_str()));
@@ -215,11 +227,8 @@ public:
     std::string err()
     {
         char buf[4096];
-        int flags = fcntl(err_, F_GETFL);
-        fcntl(err_, F_SETFL, flags | O_NONBLOCK);
         for (ssize_t n; (n = read(err_, buf, sizeof buf)) > 0;)
             err_text_.append(buf, static_cast<std::size_t>(n));
-        fcntl(err_, F_SETFL, flags);
         return err_text_;
     }
 
@@ -249,13 +258,6 @@ private:
     int status_ = -1;
     long max_rss_kib_ = 0;
 };
-
-std::vector<std::string> shmpeek_argv(const std::vector<std::string>& args)
-{
-    std::vector<std::string> argv{program_path("shmpeek")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-}
 
 // Waits until the pipe that run writes into is full, so that run is blocked
 // in a write with its next read of the block still to come. Gives up when
@@ -607,9 +609,7 @@ TEST_P(ShrinkTest, WritesWhatIsLeftAndSaysSo)
         payload[c.zero_at] = '\0';
     ShmObject shrinking(own_name("shrinking"), block(payload));
     Pipe pipe;
-    Started run(shmpeek_argv(c.fullsize ? std::vector<std::string>{"-b", shrinking.name()}
-                                        : std::vector<std::string>{shrinking.name()}),
-                {.out = pipe.write_end, .block_sigbus = c.block_sigbus});
+    Started run(dump_argv(shrinking.name(), c.fullsize), {.out = pipe.write_end, .block_sigbus = c.block_sigbus});
     pipe.close_write();
     ASSERT_TRUE(wait_until_full(pipe.read_end, run));
     ASSERT_EQ(ftruncate(shrinking.fd(), static_cast<off_t>(c.cut_to)), 0);
