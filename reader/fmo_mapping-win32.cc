@@ -2,7 +2,7 @@
 
 #include "reader/fmo_mapping.h"
 
-#include <string.h>
+#include <string>
 
 namespace {
 
@@ -10,6 +10,20 @@ bool fail(const char* message, std::FILE* err)
 {
     std::fputs(message, err);
     return false;
+}
+
+// The name as OpenFileMappingW takes it. A name that is no exact UTF-8 text
+// has no exact wide form: it is refused, never replaced by another name.
+bool to_wide(const char* fmoname, std::wstring& wide)
+{
+    int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, fmoname, -1, nullptr, 0);
+    if (size <= 0)
+        return false;
+    wide.assign(static_cast<std::size_t>(size), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, fmoname, -1, wide.data(), size) != size)
+        return false;
+    wide.pop_back(); // the terminating zero
+    return true;
 }
 
 // A section may be reserved with only some of its pages committed, and
@@ -23,11 +37,20 @@ std::uint64_t readable_extent(const void* view)
     return region.RegionSize;
 }
 
+// Copies n bytes of this process's own memory, or fails where a plain copy
+// would fault.
+bool copy_or_fail(const unsigned char* from, unsigned char* to, std::size_t n)
+{
+    SIZE_T copied = 0;
+    return ReadProcessMemory(GetCurrentProcess(), from, to, n, &copied) && copied == n;
+}
+
 } // namespace
 
 bool open_fmo(const char* fmoname, FmoMapping& fmo, std::FILE* err)
 {
-    HANDLE handle = OpenFileMappingA(FILE_MAP_READ, FALSE, fmoname);
+    std::wstring name;
+    HANDLE handle = to_wide(fmoname, name) ? OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str()) : NULL;
     if (handle == NULL)
         return fail("OpenFileMapping Failed\n", err);
 
@@ -51,11 +74,27 @@ void close_fmo(FmoMapping& fmo)
 
 std::size_t read_fmo(const FmoMapping& fmo, std::uint64_t offset, unsigned char* buf, std::size_t n)
 {
-    // A mapped section never shrinks, so the extent holds for the whole run.
+    // A section never shrinks, but a page of it can stop being readable: the
+    // file behind it cut short or on storage that fails (EXCEPTION_IN_PAGE_ERROR).
+    // Such a page ends the FMO where it stands, with no exception handler.
     if (offset >= fmo.extent)
         return 0;
     if (n > fmo.extent - offset)
         n = static_cast<std::size_t>(fmo.extent - offset);
-    memcpy(buf, fmo.view + offset, n);
-    return n;
+    const unsigned char* from = fmo.view + offset;
+    if (copy_or_fail(from, buf, n))
+        return n;
+
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    std::size_t page = system.dwPageSize;
+    std::size_t got = 0;
+    while (got < n) {
+        std::size_t to_page_end = page - reinterpret_cast<std::uintptr_t>(from + got) % page;
+        std::size_t part = to_page_end < n - got ? to_page_end : n - got;
+        if (!copy_or_fail(from + got, buf + got, part))
+            break;
+        got += part;
+    }
+    return got;
 }

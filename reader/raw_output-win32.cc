@@ -7,17 +7,23 @@
 
 namespace {
 
-// With no standard output at all, the runtime would take a write to it for
-// a programming error and end the process; it is a failed write here.
+// With no standard output or error at all, the runtime would take a write
+// to it for a programming error and end the process; it is a failed write
+// here.
 void ignore_invalid_parameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, uintptr_t)
 {
 }
 
 } // namespace
 
+void start_output()
+{
+    // Windows has no SIGPIPE: a reader that went away fails the write.
+    _set_invalid_parameter_handler(ignore_invalid_parameter);
+}
+
 void prepare_output(int fd)
 {
-    _set_invalid_parameter_handler(ignore_invalid_parameter);
     _setmode(fd, _O_BINARY);
 }
 

@@ -1,11 +1,15 @@
+#include "cli/entry.h"
+
 #include <cstdio>
 
 #include "cli/command_line.h"
 #include "cli/exit_status.h"
 #include "cli/run_dump.h"
+#include "reader/raw_output.h"
 
-int main(int argc, char** argv)
+int shmpeek_main(int argc, const char* const* argv)
 {
+    start_output();
     auto options = parse_command_line(argc, argv);
     if (!options) {
         print_usage(stderr);
