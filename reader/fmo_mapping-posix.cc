@@ -24,10 +24,23 @@ bool fail(const char* message, std::FILE* err)
 bool open_fmo(const char* fmoname, FmoMapping& fmo, std::FILE* err)
 {
     // O_NONBLOCK keeps a FIFO planted under the name from hanging the open;
-    // shm_open itself refuses to follow a symbolic link.
+    // shm_open itself refuses to follow a symbolic link. A block under a
+    // write lease refuses that open until its holder lets go: wait for it,
+    // as cat does.
     int fd = shm_open(fmoname, O_RDONLY | O_NONBLOCK, 0);
+    if (fd < 0 && errno == EWOULDBLOCK)
+        fd = shm_open(fmoname, O_RDONLY, 0);
     if (fd < 0)
         return fail("OpenFileMapping Failed\n", err);
+    // Never one of the standard descriptors: with standard output closed, a
+    // write meant for it must fail as a write to a closed descriptor.
+    if (fd <= 2) {
+        int above = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        close(fd);
+        if (above < 0)
+            return fail("OpenFileMapping Failed\n", err);
+        fd = above;
+    }
 
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -1,6 +1,8 @@
 #include "reader/raw_output.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -10,6 +12,9 @@ namespace {
 
 // The most an unprivileged process may ask for by default (pipe-max-size).
 constexpr int kPipeSize = 1 << 20;
+
+// Whether SIGPIPE was at its default when the run began.
+bool sigpipe_ends_the_run = false;
 
 // A descriptor the parent left non-blocking says "try again" when full:
 // wait until it takes more. False if it never will.
@@ -27,6 +32,19 @@ bool wait_writable(int fd)
 
 } // namespace
 
+void start_output()
+{
+    // A broken standard error must not stop the payload, so SIGPIPE is held
+    // off while the run writes; a broken standard output still ends the run
+    // with it, as it ends cat. A parent that ignores SIGPIPE gets EPIPE
+    // and the message, as from cat.
+    struct sigaction old;
+    if (sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) {
+        std::signal(SIGPIPE, SIG_IGN);
+        sigpipe_ends_the_run = true;
+    }
+}
+
 void prepare_output(int fd)
 {
     // With a pipe's default 64 KiB, the writer and its reader take turns
@@ -42,10 +60,24 @@ void prepare_output(int fd)
 
 bool write_all(int fd, const unsigned char* buf, std::size_t n)
 {
+    // A socket with message boundaries takes no message larger than its send
+    // buffer: such a write is refused whole (EMSGSIZE), and smaller pieces
+    // go through.
+    std::size_t piece = n;
     while (n > 0) {
-        ssize_t written = write(fd, buf, n);
+        piece = std::min(piece, n);
+        ssize_t written = write(fd, buf, piece);
         if (written < 0 && errno == EINTR)
             continue;
+        if (written < 0 && errno == EMSGSIZE && piece > 1) {
+            piece /= 2;
+            continue;
+        }
+        if (written < 0 && errno == EPIPE && sigpipe_ends_the_run) {
+            std::signal(SIGPIPE, SIG_DFL);
+            raise(SIGPIPE);
+            return false; // blocked by the parent: the message, as without it
+        }
         if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (!wait_writable(fd))
                 return false;
