@@ -54,6 +54,7 @@ struct BlockCase {
     std::string out{};
     std::string err{};
     std::size_t cut_to = kNoCut;  // the creator cuts the FMO to this size once it is open
+    std::string grown{};          // or gives it these bytes, more than it had
 };
 
 void PrintTo(const BlockCase& row, std::ostream* os) { *os << row.label; }
@@ -115,6 +116,13 @@ const BlockCase kBlockCases[] = {
      .err = "FMO size:6\n", .cut_to = 6},
     {.label = "cut to nothing", .fmo = block(9, "abcde"), .ok = false, .err = "FMOSize too low\n", .cut_to = 0},
     {.label = "cut inside the size", .fmo = block(9, "abcde"), .ok = false, .err = "FMOSize too low\n", .cut_to = 3},
+
+    // The creator grows the FMO after it was opened: nothing past the extent
+    // it had then is read, not even the rest of the size.
+    {.label = "grown past a short size", .fmo = "\x09\0"s, .ok = false, .err = "FMOSize too low\n",
+     .grown = block(9, "abcde")},
+    {.label = "grown past the declared size", .fmo = block(9, "abc"), .ok = false, .err = "FMOSize too high\n",
+     .grown = block(9, "abcde")},
 };
 
 class DumpTest : public testing::TestWithParam<BlockCase> {};
@@ -122,11 +130,14 @@ class DumpTest : public testing::TestWithParam<BlockCase> {};
 TEST_P(DumpTest, WritesPayloadAndMessages)
 {
     const BlockCase& c = GetParam();
-    if (c.cut_to != kNoCut && !MemoryFmo::kCanShrink)
-        GTEST_SKIP() << "an FMO of this platform never shrinks";
+    bool changes = c.cut_to != kNoCut || !c.grown.empty();
+    if (changes && !MemoryFmo::kCanResize)
+        GTEST_SKIP() << "an FMO of this platform never changes its size";
     MemoryFmo fmo(c.fmo);
     if (c.cut_to != kNoCut)
-        fmo.cut_to(c.cut_to);
+        fmo.replace(c.fmo.substr(0, c.cut_to));
+    if (!c.grown.empty())
+        fmo.replace(c.grown);
     Sink sink;
     bool ok = dump_payload(fmo.fmo(), c.fullsize, fileno(sink.out), sink.err);
     EXPECT_EQ(ok, c.ok);
@@ -135,6 +146,25 @@ TEST_P(DumpTest, WritesPayloadAndMessages)
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, DumpTest, testing::ValuesIn(kBlockCases), CaseName());
+
+// Every dump passes through the same buffer: what an earlier dump left in
+// it is never taken for the FMO's bytes, not even a zero that would end a
+// text cut short as if it were whole.
+TEST(DumpAfterAnother, SeesNothingOfTheEarlierDump)
+{
+    if (!MemoryFmo::kCanResize)
+        GTEST_SKIP() << "an FMO of this platform never changes its size";
+    MemoryFmo zeros(block(1200004, std::string(1200000, '\0')));
+    Sink first;
+    ASSERT_TRUE(dump_payload(zeros.fmo(), true, fileno(first.out), first.err));
+
+    MemoryFmo text(block(1200004, kBig));
+    text.replace(block(1200004, kBig).substr(0, 1004));
+    Sink second;
+    EXPECT_FALSE(dump_payload(text.fmo(), false, fileno(second.out), second.err));
+    EXPECT_EQ(read_all(second.out), kBig.substr(0, 1000));
+    EXPECT_EQ(read_all(second.err), kBigSize + kCut);
+}
 
 TEST(DumpFailure, RefusedWriteEndsTheDumpWithOneMessage)
 {

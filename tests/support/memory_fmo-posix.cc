@@ -22,8 +22,9 @@ MemoryFmo::~MemoryFmo()
     close(fmo_.fd);
 }
 
-void MemoryFmo::cut_to(std::size_t size)
+void MemoryFmo::replace(const std::string& bytes)
 {
-    if (ftruncate(fmo_.fd, static_cast<off_t>(size)) != 0)
-        throw std::runtime_error("cannot cut the memory FMO");
+    if (ftruncate(fmo_.fd, static_cast<off_t>(bytes.size())) != 0 ||
+        (!bytes.empty() && pwrite(fmo_.fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())))
+        throw std::runtime_error("cannot change the memory FMO");
 }

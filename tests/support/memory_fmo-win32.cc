@@ -17,7 +17,7 @@ MemoryFmo::~MemoryFmo()
     delete[] storage_;
 }
 
-void MemoryFmo::cut_to(std::size_t)
+void MemoryFmo::replace(const std::string&)
 {
-    throw std::logic_error("a Windows section never shrinks");
+    throw std::logic_error("a Windows section never changes its size");
 }

@@ -17,15 +17,16 @@ public:
 
     const FmoMapping& fmo() const { return fmo_; }
 
-    // Cuts the FMO short after it was opened, as a creator may; its extent
-    // stays what it was. Only POSIX objects can shrink.
-    static constexpr bool kCanShrink =
+    // Gives the FMO new bytes after it was opened, as a creator may: fewer
+    // (cut short) or more (grown); its extent stays what it was. Only POSIX
+    // objects can change their size.
+    static constexpr bool kCanResize =
 #ifdef _WIN32
         false;
 #else
         true;
 #endif
-    void cut_to(std::size_t size);
+    void replace(const std::string& bytes);
 
 private:
     FmoMapping fmo_;
