@@ -477,6 +477,75 @@ TEST(Name, NonAsciiBytesArePassedOn)
     EXPECT_EQ(result.status, 0);
 }
 
+// Blocks as a real producer makes them: Python's
+// multiprocessing.shared_memory, which puts a slash in front of the name it
+// is given and makes the object exactly as large as asked.
+const char kPythonProducer[] = R"(
+import subprocess, sys
+from multiprocessing import shared_memory
+name, data = sys.argv[1], bytes.fromhex(sys.argv[2])
+block = shared_memory.SharedMemory(name=name, create=True, size=len(data))
+try:
+    block.buf[:len(data)] = data
+    status = subprocess.call(sys.argv[3:])
+finally:
+    block.close()
+    block.unlink()
+sys.exit(status)
+)";
+
+std::string hex(const std::string& bytes)
+{
+    std::string text;
+    for (unsigned char byte : bytes) {
+        const char digits[] = "0123456789abcdef";
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
+    return text;
+}
+
+struct PythonBlock {
+    const char* label;
+    std::string bytes;
+    bool slash = false; // the name as Python shows it, with its slash
+    bool fullsize = false;
+    std::string out{};
+    std::string err{};
+    int status = 0;
+};
+
+void PrintTo(const PythonBlock& row, std::ostream* os) { *os << row.label; }
+
+const PythonBlock kPythonBlocks[] = {
+    {.label = "text", .bytes = "\x09\0\0\0ab\0cd"s, .out = "ab", .err = "FMO size:9\n"},
+    {.label = "text with the slash", .bytes = "\x09\0\0\0ab\0cd"s, .slash = true, .out = "ab",
+     .err = "FMO size:9\n"},
+    {.label = "fullsize", .bytes = "\x09\0\0\0ab\0cd"s, .fullsize = true, .out = "ab\0cd"s, .err = "FMO size:9\n"},
+    {.label = "fullsize with the slash", .bytes = "\x09\0\0\0ab\0cd"s, .slash = true, .fullsize = true,
+     .out = "ab\0cd"s, .err = "FMO size:9\n"},
+    {.label = "declared one byte past the object", .bytes = "\x0a\0\0\0ab\0cd"s, .fullsize = true,
+     .err = "FMOSize too high\n", .status = 255},
+};
+
+class PythonBlockTest : public testing::TestWithParam<PythonBlock> {};
+
+TEST_P(PythonBlockTest, IsDumped)
+{
+    const PythonBlock& c = GetParam();
+    std::string name = own_name("python-" + case_name(c.label));
+    std::vector<std::string> argv{"/usr/bin/env", "python3", "-c", kPythonProducer, name, hex(c.bytes)};
+    std::vector<std::string> dump = dump_argv(c.slash ? "/" + name : name, c.fullsize);
+    argv.insert(argv.end(), dump.begin(), dump.end());
+    ProcessResult result = run_process(argv);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_NE(access((kShm + name).c_str(), F_OK), 0) << "the producer left its block behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, PythonBlockTest, testing::ValuesIn(kPythonBlocks), CaseName());
+
 // Names under which no block can be opened. Each fails to open, and the run
 // creates nothing. '@' followed by a suffix stands for this run's own name
 // with that suffix, padded to pad_to bytes where that is set.
