@@ -80,6 +80,11 @@ std::string program_path(const std::string& name)
     return dir.substr(0, dir.rfind('/') + 1) + name;
 }
 
+bool has_full_device()
+{
+    return true;
+}
+
 long long failure_status()
 {
     return 255;

@@ -78,6 +78,14 @@ std::string program_path(const std::string& name)
     return dir.substr(0, dir.find_last_of("\\/") + 1) + name;
 }
 
+bool has_full_device()
+{
+    // Wine is told by what its ntdll exports, not by a path that a Windows
+    // machine could have too.
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != NULL && GetProcAddress(ntdll, "wine_get_version") != NULL;
+}
+
 long long failure_status()
 {
     return 0xFFFFFFFF;

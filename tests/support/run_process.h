@@ -23,5 +23,9 @@ ProcessResult run_process(const std::vector<std::string>& argv, StdoutTo stdout_
 // Path of a program built beside the running test.
 std::string program_path(const std::string& name);
 
+// Whether StdoutTo::kFull can be had: /dev/full is there on Linux and, as
+// Z:\dev\full, under Wine; Windows itself has no device that refuses writes.
+bool has_full_device();
+
 // The status a program's -1 shows as to its parent.
 long long failure_status();

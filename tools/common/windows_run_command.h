@@ -3,9 +3,12 @@
 #include <string>
 #include <windows.h>
 
-// Runs a command line with the given standard handles and waits for it; its
-// exit code goes to status. False, with GetLastError() set, when it could
-// not be started.
+#include "wide_text.h"
+
+// Runs a command line (WTF-8) with the given standard handles and waits for
+// it, started with CreateProcessW so that every name in it arrives as it was
+// given; its exit code goes to status. False, with GetLastError() set, when
+// it could not be started.
 //
 // Wine now and then loses a new process before it has run a single
 // instruction of the program (the loader could not set it up on a busy
@@ -14,7 +17,7 @@
 // returned as it is.
 inline bool run_command(const std::string& line, HANDLE in, HANDLE out, HANDLE err, DWORD& status)
 {
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = in;
@@ -23,8 +26,8 @@ inline bool run_command(const std::string& line, HANDLE in, HANDLE out, HANDLE e
     PROCESS_INFORMATION process{};
     const int attempts = 5;
     for (int attempt = 1;; ++attempt) {
-        std::string writable = line; // CreateProcessA may write to it
-        if (CreateProcessA(NULL, writable.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
+        std::wstring writable = wtf8_to_wide(line); // CreateProcessW may write to it
+        if (CreateProcessW(NULL, writable.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
             break;
         if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == attempts)
             return false;

@@ -50,8 +50,17 @@ int make_object(const NewBlock& block)
 
 } // namespace
 
+int main(int argc, char** argv)
+{
+    return fmomake_main(argc, argv);
+}
+
 int hold_block_and_run(const NewBlock& block, char** command)
 {
+    if (block.backing_file) {
+        std::fputs("fmomake: -F is for Windows sections\n", stderr);
+        return kCreatorFailed;
+    }
     if (int failed = make_object(block))
         return failed;
 

@@ -15,7 +15,8 @@ namespace {
 void usage()
 {
     std::fputs("usage: fmomake [-d declared] [-x hex | -t text | -f byte:count] [-s objsize]\n"
-               "               [-c committed] [-r] [-g] [-k mapping|event|mutex] [--] name command [arg ...]\n"
+               "               [-c committed] [-r] [-g] [-k mapping|event|mutex] [-F file]\n"
+               "               [--] name command [arg ...]\n"
                "  -d  declared size (default: 4 + payload length)\n"
                "  -x  payload as hex bytes; -t payload as text; -f count copies of a hex byte\n"
                "  -s  object size (default: 4 + payload length)\n"
@@ -23,6 +24,7 @@ void usage()
                "  -r  read-only object\n"
                "  -g  Windows: grant other openers read access only\n"
                "  -k  Windows: create an object of another kind under the name\n"
+               "  -F  Windows: back the section with this file, made anew and removed at the end\n"
                "status: the command's, or 124 when the name is taken, 125 on other failures\n",
                stderr);
 }
@@ -80,7 +82,7 @@ void fill_block(const NewBlock& block, unsigned char* dst, std::size_t offset, s
         std::memcpy(dst + (from - offset), block.payload.data() + (from - 4), to - from);
 }
 
-int main(int argc, char** argv)
+int fmomake_main(int argc, char** argv)
 {
     NewBlock block;
     long long declared = -1, object_size = -1, committed = 0;
@@ -119,6 +121,7 @@ int main(int argc, char** argv)
         case 'r': block.read_only = true; break;
         case 'g': block.grant_read_only = true; break;
         case 'k': block.kind = value; break;
+        case 'F': block.backing_file = value; break;
         default: ok = false;
         }
         if (!ok) {

@@ -18,10 +18,15 @@ struct NewBlock {
     bool read_only = false;      // POSIX: mode 0444; Windows: PAGE_READONLY
     bool grant_read_only = false; // Windows: others may open it for reading only
     const char* kind = "mapping"; // Windows: or "event", "mutex" of that name
+    const char* backing_file = nullptr; // Windows: a section backed by this file, made anew
 };
 
 // Writes the block's bytes [offset, offset + n) to dst; past the block, zeros.
 void fill_block(const NewBlock& block, unsigned char* dst, std::size_t offset, std::size_t n);
+
+// The whole of fmomake: parses its arguments (WTF-8 on Windows), then holds
+// the block while the command runs. Each platform's entry function calls it.
+int fmomake_main(int argc, char** argv);
 
 // Creates the block, runs command while it exists, removes it and returns
 // the command's status. Platform code.
