@@ -61,10 +61,11 @@ def finish(run, deadline):
     return out, err
 
 
-def cut_section_file():
-    """The file behind the section is cut to one page from Linux while
-    shmpeek.exe -b waits on a full pipe: the bytes before the cut, the
-    message, -1, never a crash."""
+def cut_section_file(label, cut, out_size):
+    """The file behind the section is cut to cut bytes (a whole number of
+    pages) from Linux while shmpeek.exe -b waits on a full pipe, with its
+    first 512 KiB read: the bytes before the cut, the message, -1, never a
+    crash."""
     payload = 64 << 20
     with tempfile.TemporaryDirectory() as scratch:
         backing = os.path.join(scratch, "section")
@@ -73,14 +74,14 @@ def cut_section_file():
                     ["-b", name])
         deadline = time.time() + 60
         full = wait_until_full(run, deadline)
-        check("cut: the run filled its pipe", full)
+        check(label + ": the run filled its pipe", full)
         if full:
-            os.truncate(backing, 4096)
+            os.truncate(backing, cut)
         out, err = finish(run, deadline)
-    check("cut: stderr", err == b"FMO size:%d\r\nFMO truncated during dump\r\n" % (payload + 4), repr(err))
-    check("cut: status -1", run.returncode == 255, "status %d" % run.returncode)
-    check("cut: the bytes before the cut, none lost to a zero",
-          4092 <= len(out) < payload and out == b"a" * len(out), "%d bytes" % len(out))
+    check(label + ": stderr", err == b"FMO size:%d\r\nFMO truncated during dump\r\n" % (payload + 4), repr(err))
+    check(label + ": status -1", run.returncode == 255, "status %d" % run.returncode)
+    check(label + ": the bytes before the cut, none lost to a zero", out == b"a" * out_size,
+          "%d bytes, %d of them 'a'" % (len(out), out.count(b"a")))
 
 
 def reader_goes_away():
@@ -105,7 +106,10 @@ def reader_goes_away():
     check("closed: status -1", run.returncode == 255, "status %d" % run.returncode)
 
 
-cut_section_file()
+# The run has read its first 512 KiB when it blocks; its next read comes
+# after the cut.
+cut_section_file("cut to one page", 4096, 512 << 10)
+cut_section_file("cut inside the next read", 147 * 4096, 147 * 4096 - 4)
 reader_goes_away()
 if failures:
     print("%d check(s) failed" % failures, file=sys.stderr)
