@@ -952,6 +952,15 @@ TEST_P(LostErrorsTest, StopOnlyWhatCatStops)
 
 INSTANTIATE_TEST_SUITE_P(Output, LostErrorsTest, testing::ValuesIn(kLostErrors), CaseName());
 
+// Where a symbolic link points (in /proc: what a descriptor is open on), or
+// nothing.
+std::string link_target(const std::string& path)
+{
+    char target[PATH_MAX];
+    ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
 // With standard input and output closed, the block's descriptor must not
 // take their place: a write meant for standard output would go to the
 // block's. The run is caught while it writes its size line into a full pipe.
@@ -975,13 +984,9 @@ TEST(Output, ClosedStandardDescriptorsStayClosed)
     std::string exe = "/proc/" + std::to_string(run.pid()) + "/exe";
     while (block_fd < 0 && std::chrono::steady_clock::now() < deadline && !run.ended()) {
         // Before the exec, the child still holds the test's own descriptors.
-        char program[PATH_MAX];
-        ssize_t length = readlink(exe.c_str(), program, sizeof program - 1);
-        bool is_shmpeek = length > 0 && std::string(program, static_cast<std::size_t>(length)) == program_path("shmpeek");
+        bool is_shmpeek = link_target(exe) == program_path("shmpeek");
         for (int fd = 0; is_shmpeek && fd < 16; ++fd) {
-            char target[PATH_MAX];
-            ssize_t n = readlink((fds + std::to_string(fd)).c_str(), target, sizeof target - 1);
-            if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == source.path())
+            if (link_target(fds + std::to_string(fd)) == source.path())
                 block_fd = fd;
         }
         usleep(1000);
