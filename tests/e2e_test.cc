@@ -140,6 +140,8 @@ const E2eCase kCases[] = {
     // Names outside the ANSI code page, as the console types them. The twin
     // is the name with every character the code page lacks made '?': it must
     // never be the block that is dumped.
+    {.label = "name inside the ANSI code page", .block = {"-t", "latin"}, .args = {"@"}, .out = "latin",
+     .err = "FMO size:9\n", .on = On::kWindows, .name = "Local\\@-caf\u00e9"},
     {.label = "cyrillic name", .block = {"-t", "wide"}, .args = {"@"}, .out = "wide", .err = "FMO size:8\n",
      .on = On::kWindows, .name = "Local\\@-\u0431\u043b\u043e\u043a"},
     {.label = "cyrillic name beside its lossy twin", .block = {"-t", "wide"}, .args = {"-b", "@"}, .out = "wide",
