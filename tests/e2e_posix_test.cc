@@ -291,8 +291,16 @@ private:
 // An anonymous file a child writes into as its standard output, read back
 // whole afterwards.
 struct OutFile {
-    int fd = memfd_create("shmpeek-test-out", MFD_CLOEXEC);
+    int fd = -1;
+    OutFile()
+    {
+        fd = memfd_create("shmpeek-test-out", MFD_CLOEXEC);
+        if (fd < 0)
+            throw std::runtime_error("no file for a child's output");
+    }
     ~OutFile() { close(fd); }
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
     std::string bytes() const
     {
         std::string out(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)), '\0');
@@ -1037,7 +1045,6 @@ TEST_P(RefusalTest, ReportsTheRefusal)
     int status = -1;
     if (c.file_limit != RLIM_INFINITY) {
         OutFile file;
-        ASSERT_GE(file.fd, 0);
         Started run(shmpeek_argv({"-b", source.name()}), {.out = file.fd, .file_size_limit = c.file_limit});
         run.finish();
         out = file.bytes();
